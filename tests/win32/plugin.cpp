@@ -1,0 +1,2 @@
+// A shared object for the module tests.
+extern "C" __attribute__((visibility("default"))) int plugin_answer() { return 42; }
