@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when one
 # is missing. Usage: tools/deps.sh build|test
+# The lists are tools/packages/build-*.txt (to build and run) and, for the
+# tests, test-*.txt as well: one package a line, '#' starts a comment.
 set -euo pipefail
 
-build_packages=(g++ cmake ninja-build pkg-config)
-test_packages=(googletest libgtest-dev libgmock-dev)
-
-wanted=("${build_packages[@]}")
+lists=(tools/packages/build-*.txt)
 if [ "${1:-build}" = test ]; then
-  wanted+=("${test_packages[@]}")
+  lists+=(tools/packages/test-*.txt)
 fi
+mapfile -t wanted < <(sed -e 's/#.*//' -e 's/[[:space:]]//g' "${lists[@]}" | grep -v '^$' | sort -u)
 
 missing=()
 for p in "${wanted[@]}"; do
