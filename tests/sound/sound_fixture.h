@@ -1,0 +1,29 @@
+// A library started inside a scratch drive C:, with WIN.INI written first
+// and the library shut down afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "scratch_dir.h"
+#include "sonvex.h"
+
+namespace testing_support {
+
+class SoundLibrary : public ::testing::Test {
+protected:
+    void TearDown() override { SVX_shutdown(); }
+
+    void write_win_ini(const std::string& text) {
+        std::ofstream(drive_.windows() / "WIN.INI") << text;
+    }
+    std::string read_file(const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    ScratchDrive drive_;
+};
+
+}  // namespace testing_support
