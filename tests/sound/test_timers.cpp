@@ -5,6 +5,7 @@
 
 #include "core/timers.h"
 #include "sound_fixture.h"
+#include "win32/kernel.h"
 
 namespace {
 
@@ -171,13 +172,15 @@ struct Observation {
     std::atomic<int> background_seen{0};
 };
 
+// Waits up to 300 ms for the foreground thread to take a step: a thread
+// that is suspended never does, one that runs beside the callback does
+// even on a loaded machine.
 void SVXCALLBACK watch_foreground(uintptr_t user) {
     auto* o = reinterpret_cast<Observation*>(user);
     if (SVX_background() != 0) o->background_seen++;
     long before = o->foreground_steps.load();
-    uint32_t until = SVX_ms_count() + 15;
-    while (int32_t(SVX_ms_count() - until) < 0) {
-    }
+    uint32_t until = SVX_ms_count() + 300;
+    while (o->foreground_steps.load() == before && int32_t(SVX_ms_count() - until) < 0) Sleep(1);
     if (o->foreground_steps.load() != before) o->moved_during_callback++;
     o->callbacks++;
 }
@@ -192,22 +195,22 @@ TEST_P(ServiceThread, ForegroundRunsDuringCallbacksOnlyWhenNotSuspended) {
     Observation o;
     HSVXTIMER t = SVX_register_timer(watch_foreground);
     SVX_set_timer_user(t, reinterpret_cast<uintptr_t>(&o));
-    SVX_set_timer_frequency(t, 20);
+    SVX_set_timer_frequency(t, 10);
     SVX_start_timer(t);
     int background_outside = 0;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (o.callbacks < 8 && std::chrono::steady_clock::now() < end) {
+    while (o.callbacks < 4 && std::chrono::steady_clock::now() < end) {
         o.foreground_steps++;
         if (SVX_background() != 0) background_outside++;
     }
     SVX_stop_timer(t);
-    ASSERT_GE(o.callbacks, 8);
+    ASSERT_GE(o.callbacks, 4);
     EXPECT_EQ(o.background_seen, o.callbacks.load()) << "SVX_background inside a callback";
     EXPECT_EQ(background_outside, 0) << "SVX_background outside callbacks";
     if (suspend)
         EXPECT_EQ(o.moved_during_callback, 0);
     else
-        EXPECT_GT(o.moved_during_callback, 0);
+        EXPECT_EQ(o.moved_during_callback, o.callbacks.load());
 }
 
 INSTANTIATE_TEST_SUITE_P(SuspendPreference, ServiceThread, ::testing::Values(1, 0));

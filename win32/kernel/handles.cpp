@@ -3,6 +3,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "threads_internal.h"
 #include "win32/kernel.h"
 
 namespace win32::detail {
@@ -15,6 +16,9 @@ struct Table {
     // null and from the pseudo-handles.
     uintptr_t next = 0x1000;
 };
+// The table's lock is taken with the suspend signal blocked: a thread is
+// never suspended while holding it, so the thread that suspended it can
+// still use handles.
 
 Table& table() {
     static Table* t = new Table;  // outlives threads still closing handles at exit
@@ -27,7 +31,7 @@ thread_local DWORD last_error = 0;
 
 HANDLE add_handle(std::shared_ptr<KernelObject> object) {
     auto& t = table();
-    std::lock_guard lock(t.mutex);
+    ShieldedLock lock(t.mutex);
     uintptr_t value = t.next;
     t.next += 4;
     t.objects.emplace(value, std::move(object));
@@ -37,7 +41,7 @@ HANDLE add_handle(std::shared_ptr<KernelObject> object) {
 std::shared_ptr<KernelObject> find_handle(HANDLE handle) {
     if (handle == kCurrentThread) return current_thread_object();
     auto& t = table();
-    std::lock_guard lock(t.mutex);
+    ShieldedLock lock(t.mutex);
     auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
     if (it == t.objects.end()) return nullptr;
     return it->second;
@@ -46,7 +50,7 @@ std::shared_ptr<KernelObject> find_handle(HANDLE handle) {
 bool remove_handle(HANDLE handle) {
     std::shared_ptr<KernelObject> doomed;  // destroyed outside the lock
     auto& t = table();
-    std::lock_guard lock(t.mutex);
+    ShieldedLock lock(t.mutex);
     auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
     if (it == t.objects.end()) return false;
     doomed = std::move(it->second);

@@ -1,11 +1,14 @@
 // Global memory. Every block is zero-filled (callers rely on fixed blocks
 // being clean) and registered, so that a stale or foreign handle is
-// refused instead of freed.
+// refused instead of freed. The registry's lock is never held by a
+// suspended thread, so background work may free blocks while the thread
+// it suspended was allocating.
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <unordered_map>
 
+#include "threads_internal.h"
 #include "win32/kernel.h"
 
 namespace {
@@ -42,7 +45,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
         return nullptr;
     }
     auto& h = heap();
-    std::lock_guard lock(h.mutex);
+    win32::detail::ShieldedLock lock(h.mutex);
     Block block{data, dwBytes, (uFlags & GMEM_MOVEABLE) != 0, 0};
     uintptr_t handle = reinterpret_cast<uintptr_t>(data);
     if (block.moveable) {
@@ -63,7 +66,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
 
 LPVOID WINAPI GlobalLock(HGLOBAL hMem) {
     auto& h = heap();
-    std::lock_guard lock(h.mutex);
+    win32::detail::ShieldedLock lock(h.mutex);
     auto it = h.by_handle.find(reinterpret_cast<uintptr_t>(hMem));
     if (it == h.by_handle.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -75,7 +78,7 @@ LPVOID WINAPI GlobalLock(HGLOBAL hMem) {
 
 BOOL WINAPI GlobalUnlock(HGLOBAL hMem) {
     auto& h = heap();
-    std::lock_guard lock(h.mutex);
+    win32::detail::ShieldedLock lock(h.mutex);
     auto it = h.by_handle.find(reinterpret_cast<uintptr_t>(hMem));
     if (it == h.by_handle.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -96,7 +99,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
     void* data = nullptr;
     {
         auto& h = heap();
-        std::lock_guard lock(h.mutex);
+        win32::detail::ShieldedLock lock(h.mutex);
         auto it = h.by_handle.find(reinterpret_cast<uintptr_t>(hMem));
         if (it == h.by_handle.end()) {
             SetLastError(ERROR_INVALID_HANDLE);
@@ -112,7 +115,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL hMem) {
 
 HGLOBAL WINAPI GlobalHandle(LPCVOID pMem) {
     auto& h = heap();
-    std::lock_guard lock(h.mutex);
+    win32::detail::ShieldedLock lock(h.mutex);
     auto it = h.handle_of_data.find(reinterpret_cast<uintptr_t>(pMem));
     if (it == h.handle_of_data.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -123,7 +126,7 @@ HGLOBAL WINAPI GlobalHandle(LPCVOID pMem) {
 
 SIZE_T WINAPI GlobalSize(HGLOBAL hMem) {
     auto& h = heap();
-    std::lock_guard lock(h.mutex);
+    win32::detail::ShieldedLock lock(h.mutex);
     auto it = h.by_handle.find(reinterpret_cast<uintptr_t>(hMem));
     if (it == h.by_handle.end()) {
         SetLastError(ERROR_INVALID_HANDLE);

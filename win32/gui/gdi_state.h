@@ -1,0 +1,160 @@
+// The GDI's process-wide state: the object table behind every HGDIOBJ and
+// HDC, the virtual screen with its system palette, and the stock objects.
+// One lock guards it all; every entry point takes it once and the helpers
+// here expect it held.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "pixels.h"
+#include "win32/gdi.h"
+#include "win32/gui_ext.h"
+#include "win32/user.h"
+
+namespace win32::gdi {
+
+enum class Kind { Bitmap, Palette, Font, Brush, Pen, DC };
+
+struct Object {
+    explicit Object(Kind k) : kind(k) {}
+    virtual ~Object() = default;
+    Kind kind;
+    uintptr_t handle = 0;
+    bool stock = false;   // never deleted, may sit in any number of DCs
+    int selections = 0;   // DCs it is selected into
+};
+
+struct DeviceContext;
+
+struct Bitmap : Object {
+    Bitmap() : Object(Kind::Bitmap) {}
+    Surface surface;
+    bool dib_section = false;
+};
+
+struct Palette : Object {
+    Palette() : Object(Kind::Palette) {}
+    std::vector<PALETTEENTRY> entries;
+    // Where each entry went in the system palette at the last realization;
+    // valid while mapped_epoch matches the screen's (or always, for the
+    // default palette, whose entries are the static colours).
+    std::vector<uint8_t> mapping;
+    std::vector<bool> private_slot;  // entry owns its system slot (animates)
+    uint64_t mapped_epoch = 0;
+    bool fixed_mapping = false;
+};
+
+struct Font : Object {
+    Font() : Object(Kind::Font) {}
+    TEXTMETRICA metrics{};
+};
+
+// Brushes and pens: solid colours for now.
+struct Tool : Object {
+    explicit Tool(Kind k) : Object(k) {}
+    COLORREF color = 0;
+    bool hollow = false;
+};
+
+struct DeviceContext : Object {
+    DeviceContext() : Object(Kind::DC) {}
+    bool memory = false;       // draws on its selected bitmap, else on the screen
+    bool from_get_dc = false;  // given back with ReleaseDC
+    std::shared_ptr<Bitmap> bitmap;
+    std::shared_ptr<Palette> palette;
+    std::shared_ptr<Font> font;
+    std::shared_ptr<Tool> brush;
+    std::shared_ptr<Tool> pen;
+    bool palette_background = false;
+    // Window DCs: logical (0, 0) sits at `origin` on the target, and drawing
+    // stays inside `clip` (target coordinates).
+    POINT origin{0, 0};
+    bool clipped = false;
+    RECT clip{0, 0, 0, 0};
+    COLORREF text_color = 0x000000;
+    COLORREF bk_color = 0xFFFFFF;
+};
+
+struct Screen {
+    ScreenMode mode;
+    ScreenMode stored;
+    Surface surface;
+    std::array<Rgb, 256> system_palette{};
+    std::array<bool, 256> slot_used{};
+    // Bumped whenever the free part of the system palette is handed out
+    // anew; palettes realized before then map by nearest colour.
+    uint64_t epoch = 1;
+};
+
+struct State {
+    State();
+    std::mutex mutex;
+    std::unordered_map<uintptr_t, std::shared_ptr<Object>> objects;
+    uintptr_t next_handle = 0x00C00010;
+    Screen screen;
+    std::array<HGDIOBJ, 18> stock{};  // by GetStockObject index
+    std::shared_ptr<Bitmap> default_bitmap;  // 1x1 monochrome of new memory DCs
+    DisplayModeListener listener;
+};
+
+// The state, created on first use from WIN32_SCREEN.
+State& state();
+
+inline Rgb rgb_of(COLORREF c) { return make_rgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
+inline COLORREF colorref_of(Rgb c) { return RGB(c >> 16 & 0xFF, c >> 8 & 0xFF, c & 0xFF); }
+inline Rgb rgb_of(const PALETTEENTRY& e) { return make_rgb(e.peRed, e.peGreen, e.peBlue); }
+
+uintptr_t add_object(State& s, std::shared_ptr<Object> object);
+std::shared_ptr<Object> find_object(State& s, const void* handle);
+template <typename T>
+std::shared_ptr<T> find_as(State& s, const void* handle, Kind kind) {
+    auto object = find_object(s, handle);
+    if (!object || object->kind != kind) return nullptr;
+    return std::static_pointer_cast<T>(object);
+}
+std::shared_ptr<DeviceContext> find_dc(State& s, HDC hdc);
+
+// Puts `next` in `slot`, keeping the selection counts right.
+template <typename T>
+void reselect(std::shared_ptr<T>& slot, std::shared_ptr<T> next) {
+    if (slot) --slot->selections;
+    slot = std::move(next);
+    if (slot) ++slot->selections;
+}
+
+// A DC with the stock objects selected.
+std::shared_ptr<DeviceContext> make_dc(State& s, bool memory);
+void release_dc_objects(DeviceContext& dc);
+
+Surface& target_of(State& s, DeviceContext& dc);
+// The drawable part of the DC's target, in target coordinates.
+RECT clip_of(State& s, DeviceContext& dc);
+
+bool palette_screen(const State& s);
+bool mapping_valid(const State& s, const Palette& p);
+// The colour of every index of a surface (its table or the system palette).
+const Rgb* colors_of(const State& s, const Surface& surface);
+// How colours become pixel values on this DC's target.
+Encoder encoder_for(State& s, DeviceContext& dc);
+// Target value of a logical palette index drawn through the DC.
+uint32_t palette_index_value(State& s, DeviceContext& dc, Encoder& encoder, unsigned index);
+
+// The colour of one pixel of a surface (inside it).
+Rgb surface_pixel(const State& s, const Surface& t, int64_t x, int64_t y);
+
+// Screen modes.
+bool valid_mode(const ScreenMode& m);
+PixelFormat screen_format(int bits_per_pixel);
+// Replaces the screen with a black one of the mode; false (screen kept)
+// when memory is short.
+bool set_screen_mode(State& s, const ScreenMode& m);
+void reset_system_palette(State& s);
+extern const std::array<Rgb, 20> kStaticColors;
+inline bool static_slot(unsigned i) { return i < 10 || i >= 246; }
+
+}  // namespace win32::gdi

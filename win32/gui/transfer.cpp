@@ -1,0 +1,188 @@
+// Block transfers: DIB bits to a device, and BitBlt between DCs.
+#include <algorithm>
+
+#include "dib.h"
+#include "gdi_state.h"
+
+using namespace win32::gdi;
+
+namespace {
+
+// A ternary raster operation on raw pixel values: bit k of `code` is the
+// result for pattern, source and destination bits (k = P*4 + S*2 + D).
+uint32_t rop3(unsigned code, uint32_t p, uint32_t s, uint32_t d) {
+    uint32_t out = 0;
+    for (unsigned k = 0; k < 8; ++k)
+        if (code >> k & 1) out |= (k & 4 ? p : ~p) & (k & 2 ? s : ~s) & (k & 1 ? d : ~d);
+    return out;
+}
+
+constexpr unsigned kSrcCopy = 0xCC;
+
+}  // namespace
+
+extern "C" {
+
+// Rows of a bottom-up DIB count from the bottom: ySrc is the lowest row of
+// the source rectangle and the bits hold scan lines StartScan .. StartScan
+// + cLines - 1 upwards. A top-down DIB counts from the top for both. Only
+// rows that are both in the rectangle and in the bits are drawn.
+int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc,
+                             int ySrc, UINT StartScan, UINT cLines, const void* lpvBits,
+                             const BITMAPINFO* lpbmi, UINT ColorUse) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dc = find_dc(s, hdc);
+    if (!dc) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    DibInfo info;
+    if (!lpvBits || !parse_dib(lpbmi, ColorUse, info)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (int64_t(StartScan) >= info.height || cLines == 0) return 0;
+    const int64_t lines = std::min<int64_t>(cLines, info.height - int64_t(StartScan));
+    const int64_t lo = StartScan, hi = lo + lines;
+
+    Surface& t = target_of(s, *dc);
+    const RECT clip = clip_of(s, *dc);
+    const int64_t x0 = int64_t(xDest) + dc->origin.x, y0 = int64_t(yDest) + dc->origin.y;
+    // Column i of the rectangle is source x xSrc + i and target x x0 + i;
+    // row j counts down from the rectangle's top on the target.
+    const int64_t i0 = std::max({int64_t(0), -int64_t(xSrc), clip.left - x0});
+    const int64_t i1 = std::min({int64_t(w), info.width - int64_t(xSrc), clip.right - x0});
+    int64_t j0 = std::max(int64_t(0), clip.top - y0);
+    int64_t j1 = std::min(int64_t(h), clip.bottom - y0);
+    if (info.top_down) {  // row j shows scan line ySrc + j
+        j0 = std::max(j0, lo - ySrc);
+        j1 = std::min(j1, hi - ySrc);
+    } else {  // row j shows scan line ySrc + h - 1 - j
+        j0 = std::max(j0, int64_t(ySrc) + int64_t(h) - hi);
+        j1 = std::min(j1, int64_t(ySrc) + int64_t(h) - lo);
+    }
+    if (i0 >= i1 || j0 >= j1) return int(lines);
+
+    Encoder encoder = encoder_for(s, *dc);
+    std::vector<uint32_t> raw;
+    if (info.pal_colors && info.format.indexed()) {
+        raw.resize(info.indices.size());
+        for (size_t i = 0; i < raw.size(); ++i)
+            raw[i] = palette_index_value(s, *dc, encoder, info.indices[i]);
+    }
+    RowConverter convert(info.format, info.colors.data(), raw.empty() ? nullptr : raw.data(),
+                         encoder);
+    const auto* bits = static_cast<const uint8_t*>(lpvBits);
+    for (int64_t j = j0; j < j1; ++j) {
+        const int64_t scan = info.top_down ? ySrc + j : int64_t(ySrc) + int64_t(h) - 1 - j;
+        convert.convert(bits + (scan - lo) * info.stride, xSrc + i0, t.row(y0 + j), x0 + i0,
+                        i1 - i0);
+    }
+    return int(lines);
+}
+
+// Any ternary raster operation works on raw pixel values, as on Windows
+// (BLACKNESS writes pixel value 0, WHITENESS all ones, DSTINVERT flips
+// bits); the source is converted to the target's format first. Pixels
+// outside either DC's surface are left alone.
+BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1,
+                   DWORD rop) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dst = find_dc(s, hdc);
+    const unsigned code = (rop >> 16) & 0xFF;
+    const bool uses_src = (((code >> 2) ^ code) & 0x33) != 0;
+    const bool uses_pat = (((code >> 4) ^ code) & 0x0F) != 0;
+    std::shared_ptr<DeviceContext> src = uses_src ? find_dc(s, hdcSrc) : nullptr;
+    if (!dst || (uses_src && !src)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    int64_t w = cx, h = cy, dx = x, dy = y, sx = x1, sy = y1;
+    if (w < 0) {
+        dx += w;
+        sx += w;
+        w = -w;
+    }
+    if (h < 0) {
+        dy += h;
+        sy += h;
+        h = -h;
+    }
+    Surface& d = target_of(s, *dst);
+    const RECT dclip = clip_of(s, *dst);
+    dx += dst->origin.x;
+    dy += dst->origin.y;
+    int64_t i0 = std::max(int64_t(0), dclip.left - dx), i1 = std::min(w, dclip.right - dx);
+    int64_t j0 = std::max(int64_t(0), dclip.top - dy), j1 = std::min(h, dclip.bottom - dy);
+    if (src) {
+        const RECT sclip = clip_of(s, *src);
+        sx += src->origin.x;
+        sy += src->origin.y;
+        i0 = std::max(i0, sclip.left - sx);
+        i1 = std::min(i1, sclip.right - sx);
+        j0 = std::max(j0, sclip.top - sy);
+        j1 = std::min(j1, sclip.bottom - sy);
+    }
+    if (i0 >= i1 || j0 >= j1) return TRUE;
+
+    const int bpp = d.format.bpp;
+    const uint32_t value_mask = pixel_value_mask(bpp);
+    const int64_t n = i1 - i0;
+    Encoder encoder = encoder_for(s, *dst);
+    uint32_t pattern = 0;
+    if (uses_pat) {
+        if (!dst->brush || dst->brush->hollow) return TRUE;  // a hollow brush paints nothing
+        pattern = encoder.encode(rgb_of(dst->brush->color));
+    }
+
+    if (!src) {
+        for (int64_t j = j0; j < j1; ++j) {
+            uint8_t* row = d.row(dy + j);
+            for (int64_t i = i0; i < i1; ++i) {
+                uint32_t v = rop3(code, pattern, 0, load_pixel(row, dx + i, bpp));
+                store_pixel(row, dx + i, bpp, v & value_mask);
+            }
+        }
+        return TRUE;
+    }
+
+    Surface& from = target_of(s, *src);
+    const Rgb* table = colors_of(s, from);
+    std::vector<uint32_t> raw;
+    std::vector<Rgb> mono_colors;
+    if (from.device_palette && d.device_palette) {
+        // Both hold system palette indices: copied as they are.
+        raw.resize(256);
+        for (uint32_t i = 0; i < 256; ++i) raw[i] = i;
+    } else if (from.monochrome && !d.monochrome) {
+        // Monochrome to colour: 0 takes the text colour, 1 the background.
+        mono_colors = {rgb_of(dst->text_color), rgb_of(dst->bk_color)};
+        table = mono_colors.data();
+    } else if (d.monochrome && !from.monochrome) {
+        // Colour to monochrome: the source DC's background colour is white.
+        encoder = Encoder::background_rule(rgb_of(src->bk_color));
+    }
+    RowConverter convert(from.format, table, raw.empty() ? nullptr : raw.data(), encoder);
+    std::vector<uint8_t> line(size_t(row_bytes(n, bpp)));
+    // Within one surface, copy rows away from the overlap first.
+    const bool upward = &from == &d && dy > sy;
+    for (int64_t k = 0; k < j1 - j0; ++k) {
+        const int64_t j = upward ? j1 - 1 - k : j0 + k;
+        convert.convert(from.row(sy + j), sx + i0, line.data(), 0, n);
+        uint8_t* row = d.row(dy + j);
+        if (code == kSrcCopy && bpp >= 8) {
+            std::memcpy(row + (dx + i0) * (bpp / 8), line.data(), size_t(n * (bpp / 8)));
+            continue;
+        }
+        for (int64_t i = 0; i < n; ++i) {
+            const int64_t at = dx + i0 + i;
+            uint32_t v = rop3(code, pattern, load_pixel(line.data(), i, bpp), load_pixel(row, at, bpp));
+            store_pixel(row, at, bpp, v & value_mask);
+        }
+    }
+    return TRUE;
+}
+
+}  // extern "C"
