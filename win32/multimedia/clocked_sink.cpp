@@ -1,0 +1,216 @@
+#include "clocked_sink.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace win32::mm {
+
+namespace {
+
+uint32_t frames_per_period(uint32_t rate, uint32_t period_ms) {
+    return std::max<uint32_t>(1, uint32_t(uint64_t(rate) * period_ms / 1000));
+}
+
+}  // namespace
+
+ClockedSink::ClockedSink(const PcmFormat& format, Settings settings)
+    : format_(format),
+      settings_(std::move(settings)),
+      period_frames_(frames_per_period(format.rate, settings_.period_ms)),
+      // The clock runs on frames, so that a period's length matches its
+      // frames exactly and long streams do not drift.
+      period_length_(std::chrono::nanoseconds(uint64_t(period_frames_) * 1'000'000'000 /
+                                              std::max<uint32_t>(1, format.rate))),
+      opened_(Clock::now()) {}
+
+void ClockedSink::advance(Clock::time_point now) {
+    if (settings_.fail_after_ms != 0 &&
+        now - opened_ >= std::chrono::milliseconds(settings_.fail_after_ms)) {
+        failed_ = true;
+    }
+    while (!failed_ && !queue_.empty() && now >= front_end_) {
+        Period& period = queue_.front();
+        played_ = period.end;
+        if (!on_played(period.frames.data(), period.count)) failed_ = true;
+        if (keeps_frames()) spare_.push_back(std::move(period.frames));
+        queue_.pop_front();
+        front_end_ += period_length_;
+    }
+}
+
+bool ClockedSink::stop_reason(SinkStatus& status) {
+    if (failed_) {
+        status = SinkStatus::failed;
+        return true;
+    }
+    if (interrupted_) {
+        interrupted_ = false;
+        status = SinkStatus::interrupted;
+        return true;
+    }
+    return false;
+}
+
+SinkStatus ClockedSink::write(const void* frames, uint32_t count) {
+    const auto* bytes = static_cast<const uint8_t*>(frames);
+    const uint32_t frame_bytes = format_.frame_bytes();
+    std::unique_lock lock(mutex_);
+    SinkStatus status = SinkStatus::ok;
+    for (uint32_t done = 0; done < count;) {
+        for (;;) {
+            advance(Clock::now());
+            if (stop_reason(status)) return status;
+            if (queue_.size() < kDepth) break;
+            wake_.wait_until(lock, front_end_);
+        }
+        Period period;
+        period.count = std::min(period_frames_, count - done);
+        period.end = written_ + period.count;
+        if (keeps_frames()) {
+            if (!spare_.empty()) {
+                period.frames = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            const uint8_t* from = bytes + size_t(done) * frame_bytes;
+            period.frames.assign(from, from + size_t(period.count) * frame_bytes);
+        }
+        // A device that ran dry starts again now, not where it stopped.
+        if (queue_.empty()) front_end_ = Clock::now() + period_length_;
+        queue_.push_back(std::move(period));
+        written_ += queue_.back().count;
+        done += queue_.back().count;
+    }
+    return status;
+}
+
+uint64_t ClockedSink::played() {
+    std::lock_guard lock(mutex_);
+    advance(Clock::now());
+    return played_;
+}
+
+SinkStatus ClockedSink::wait_played(uint64_t position) {
+    std::unique_lock lock(mutex_);
+    position = std::min(position, written_);
+    SinkStatus status = SinkStatus::ok;
+    for (;;) {
+        advance(Clock::now());
+        if (played_ >= position) return SinkStatus::ok;
+        if (stop_reason(status)) return status;
+        wake_.wait_until(lock, front_end_);
+    }
+}
+
+void ClockedSink::discard() {
+    std::lock_guard lock(mutex_);
+    for (Period& period : queue_) {
+        if (keeps_frames()) spare_.push_back(std::move(period.frames));
+    }
+    queue_.clear();
+    played_ = written_;
+    interrupted_ = false;
+}
+
+void ClockedSink::interrupt() {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    wake_.notify_all();
+}
+
+// ---- WAV writer ----------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kHeaderBytes = 44;
+// The RIFF size field is 32 bits; what does not fit is not recorded.
+constexpr uint32_t kMaxDataBytes = 0xFFFFFFFFu - kHeaderBytes;
+
+void put16(uint8_t* at, uint32_t value) {
+    at[0] = uint8_t(value);
+    at[1] = uint8_t(value >> 8);
+}
+
+void put32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+bool write_all(int fd, const uint8_t* data, size_t size, off_t offset) {
+    while (size > 0) {
+        ssize_t n = pwrite(fd, data, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+MMRESULT WavSink::open(const std::string& host_path, const PcmFormat& format,
+                       std::unique_ptr<PcmSink>& sink) {
+    int fd = ::open(host_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return MMSYSERR_NODRIVER;
+
+    uint8_t header[kHeaderBytes];
+    std::memcpy(header, "RIFF", 4);
+    put32(header + 4, kHeaderBytes - 8);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    put32(header + 16, 16);
+    put16(header + 20, WAVE_FORMAT_PCM);
+    put16(header + 22, format.channels);
+    put32(header + 24, format.rate);
+    put32(header + 28, format.rate * format.frame_bytes());
+    put16(header + 32, format.frame_bytes());
+    put16(header + 34, format.bits);
+    std::memcpy(header + 36, "data", 4);
+    put32(header + 40, 0);
+    if (!write_all(fd, header, sizeof header, 0)) {
+        ::close(fd);
+        return MMSYSERR_NODRIVER;
+    }
+    sink.reset(new WavSink(fd, format));
+    return MMSYSERR_NOERROR;
+}
+
+WavSink::WavSink(int fd, const PcmFormat& format)
+    : ClockedSink(format, Settings{"WAV file writer", 10, 0}), fd_(fd) {}
+
+WavSink::~WavSink() {
+    // A RIFF chunk of odd size is followed by a pad byte.
+    bool padded = false;
+    if (healthy_ && (data_bytes_ & 1u)) {
+        const uint8_t zero = 0;
+        padded = write_all(fd_, &zero, 1, off_t(kHeaderBytes) + data_bytes_);
+    }
+    if (healthy_) write_sizes(padded);
+    ::close(fd_);
+}
+
+bool WavSink::write_sizes(bool padded) {
+    uint8_t riff[4];
+    uint8_t data[4];
+    put32(riff, kHeaderBytes - 8 + data_bytes_ + (padded ? 1 : 0));
+    put32(data, data_bytes_);
+    return write_all(fd_, riff, 4, 4) && write_all(fd_, data, 4, 40);
+}
+
+bool WavSink::on_played(const uint8_t* frames, uint32_t count) {
+    if (!healthy_) return false;
+    uint32_t bytes = count * format().frame_bytes();
+    if (bytes > kMaxDataBytes - data_bytes_) return true;
+    // Data first, sizes after: a reader never sees sizes beyond the data.
+    healthy_ = write_all(fd_, frames, bytes, off_t(kHeaderBytes) + data_bytes_);
+    if (healthy_) {
+        data_bytes_ += bytes;
+        healthy_ = write_sizes(false);
+    }
+    return healthy_;
+}
+
+}  // namespace win32::mm

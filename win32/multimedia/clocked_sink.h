@@ -1,0 +1,98 @@
+// Sinks without hardware behind them: a clock plays the written frames in
+// whole periods, as a sound card would, so that callers see real timing.
+// The null device drops what it plays; the WAV writer appends it to a file.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "pcm_sink.h"
+
+namespace win32::mm {
+
+class ClockedSink : public PcmSink {
+public:
+    struct Settings {
+        std::string name;
+        uint32_t period_ms = 10;     // how long one period (and so a tiny write) takes
+        uint32_t fail_after_ms = 0;  // non-zero: the device fails that long after opening
+    };
+
+    ClockedSink(const PcmFormat& format, Settings settings);
+
+    std::string name() const override { return settings_.name; }
+    const PcmFormat& format() const override { return format_; }
+    uint32_t period_frames() const override { return period_frames_; }
+    SinkStatus write(const void* frames, uint32_t count) override;
+    uint64_t played() override;
+    SinkStatus wait_played(uint64_t position) override;
+    void discard() override;
+    void interrupt() override;
+
+protected:
+    // A period has finished playing; runs with the sink's lock held. The
+    // frames are there only when keeps_frames(). False: the device failed.
+    virtual bool on_played(const uint8_t* frames, uint32_t count) {
+        (void)frames;
+        (void)count;
+        return true;
+    }
+    virtual bool keeps_frames() const { return false; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Period {
+        uint64_t end = 0;  // position after its last frame
+        uint32_t count = 0;
+        std::vector<uint8_t> frames;
+    };
+    // Periods the device buffers ahead of the one playing.
+    static constexpr size_t kDepth = 2;
+
+    void advance(Clock::time_point now);
+    // Why a blocking call must return now, if it must.
+    bool stop_reason(SinkStatus& status);
+
+    const PcmFormat format_;
+    const Settings settings_;
+    const uint32_t period_frames_;
+    const Clock::duration period_length_;
+    const Clock::time_point opened_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Period> queue_;  // written, not yet played
+    std::vector<std::vector<uint8_t>> spare_;
+    Clock::time_point front_end_{};  // when the front period has played
+    uint64_t written_ = 0;
+    uint64_t played_ = 0;
+    bool interrupted_ = false;
+    bool failed_ = false;
+};
+
+// A null device that also writes every frame it plays to a WAV file, and
+// keeps the file's header current so that it is valid at any moment.
+class WavSink : public ClockedSink {
+public:
+    // MMSYSERR_NOERROR, or MMSYSERR_NODRIVER when the file cannot be made.
+    static MMRESULT open(const std::string& host_path, const PcmFormat& format,
+                         std::unique_ptr<PcmSink>& sink);
+    ~WavSink() override;
+
+protected:
+    bool on_played(const uint8_t* frames, uint32_t count) override;
+    bool keeps_frames() const override { return true; }
+
+private:
+    WavSink(int fd, const PcmFormat& format);
+    bool write_sizes(bool padded);
+
+    int fd_;
+    uint32_t data_bytes_ = 0;
+    bool healthy_ = true;
+};
+
+}  // namespace win32::mm
