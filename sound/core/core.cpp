@@ -3,6 +3,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "digital/driver.h"
 #include "ops.h"
 #include "state.h"
 #include "trace.h"
@@ -72,6 +73,7 @@ void SVX_shutdown() {
     {
         LibraryLock lock;
         // Drivers of later families close here, before the timers go.
+        digital::close_all_drivers();
         stop_timer_service();
     }
     if (lib.log_enabled.load(std::memory_order_relaxed) || lib.log_file) trace::close_log();

@@ -6,6 +6,9 @@
 //   frame:  traced  - the full frame
 //           bare    - no frame at all (the lock and the background test)
 //           startup - writes its own trace line once the log is open
+//           by_output - the full frame, dispatching at every call on
+//                     preference 15: svx::op::waveout::name when it is
+//                     non-zero, svx::op::dsound::name when it is 0
 //   argument formats: the printf conversions of the call line, between the
 //           parentheses; the line is the name, "(", these, ")" and CR LF.
 #pragma once
@@ -52,6 +55,118 @@
       SVX_NO_RESULT)                                                                         \
     X(traced, void, SVX_release_all_timers, (void), (), "", SVX_NO_RESULT)
 
-#define SVX_ALL_EXPORTS(X) \
-    SVX_CORE_EXPORTS(X)    \
-    SVX_TIMER_EXPORTS(X)
+#define SVX_DIGITAL_EXPORTS(X)                                                                \
+    X(by_output, int32_t, SVX_waveOutOpen,                                                   \
+      (HDIGDRIVER * driver, void** waveout_handle, int32_t device, const void* format),      \
+      (driver, waveout_handle, device, format), "0x%lX, 0x%lX, %d, 0x%lX", SVX_RESULT_X)     \
+    X(by_output, void, SVX_waveOutClose, (HDIGDRIVER driver), (driver), "0x%lX",             \
+      SVX_NO_RESULT)                                                                         \
+    X(by_output, int32_t, SVX_digital_handle_release, (HDIGDRIVER driver), (driver),         \
+      "0x%lX", SVX_RESULT_D)                                                                 \
+    X(by_output, int32_t, SVX_digital_handle_reacquire, (HDIGDRIVER driver), (driver),       \
+      "0x%lX", SVX_RESULT_D)                                                                 \
+    X(by_output, void, SVX_digital_configuration,                                            \
+      (HDIGDRIVER driver, int32_t * rate, int32_t * format, char* text),                     \
+      (driver, rate, format, text), "0x%lX,0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                \
+    X(by_output, void, SVX_set_digital_master_volume, (HDIGDRIVER driver, int32_t volume),   \
+      (driver, volume), "0x%X,%d", SVX_NO_RESULT)                                            \
+    X(traced, int32_t, SVX_digital_master_volume, (HDIGDRIVER driver), (driver), "0x%X",     \
+      SVX_RESULT_D)                                                                          \
+    X(by_output, int32_t, SVX_set_direct_buffer_control, (HSAMPLE sample, int32_t mode),     \
+      (sample, mode), "0x%lX,%ld", SVX_RESULT_D)                                             \
+    X(by_output, uintptr_t, SVX_get_DirectSound_info,                                        \
+      (HSAMPLE sample, void** direct_sound, void** buffer), (sample, direct_sound, buffer),  \
+      "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                                                    \
+    X(by_output, int32_t, SVX_set_DirectSound_HWND, (HDIGDRIVER driver, void* window),       \
+      (driver, window), "0x%lX, 0x%lX", SVX_RESULT_X)                                        \
+    X(traced, void, SVX_serve, (void), (), "", SVX_NO_RESULT)
+
+#define SVX_SAMPLE_EXPORTS(X)                                                                 \
+    X(traced, HSAMPLE, SVX_allocate_sample_handle, (HDIGDRIVER driver), (driver), "0x%lX",   \
+      SVX_RESULT_X)                                                                          \
+    X(by_output, void, SVX_release_sample_handle, (HSAMPLE sample), (sample), "0x%lX",       \
+      SVX_NO_RESULT)                                                                         \
+    X(by_output, void, SVX_init_sample, (HSAMPLE sample), (sample), "0x%lX", SVX_NO_RESULT)  \
+    X(traced, void, SVX_set_sample_address,                                                  \
+      (HSAMPLE sample, const void* start, uint32_t length), (sample, start, length),         \
+      "0x%lX,0x%lX,%lu", SVX_NO_RESULT)                                                      \
+    X(by_output, void, SVX_set_sample_type, (HSAMPLE sample, int32_t format, uint32_t flags), \
+      (sample, format, flags), "0x%lX,%ld,%lu", SVX_NO_RESULT)                               \
+    X(traced, void, SVX_set_sample_adpcm_block_size, (HSAMPLE sample, uint32_t bytes),       \
+      (sample, bytes), "0x%lX,%lu", SVX_NO_RESULT)                                           \
+    X(traced, int32_t, SVX_set_sample_file,                                                  \
+      (HSAMPLE sample, const void* image, int32_t marker), (sample, image, marker),          \
+      "0x%lX,0x%lX,%ld", SVX_RESULT_D)                                                       \
+    X(traced, HSAMPLE, SVX_allocate_file_sample,                                             \
+      (HDIGDRIVER driver, const void* image, int32_t marker), (driver, image, marker),       \
+      "0x%lX,0x%lX,%ld", SVX_RESULT_X)                                                       \
+    X(by_output, void, SVX_start_sample, (HSAMPLE sample), (sample), "0x%lX", SVX_NO_RESULT) \
+    X(by_output, void, SVX_stop_sample, (HSAMPLE sample), (sample), "0x%lX", SVX_NO_RESULT)  \
+    X(by_output, void, SVX_resume_sample, (HSAMPLE sample), (sample), "0x%lX",               \
+      SVX_NO_RESULT)                                                                         \
+    X(by_output, void, SVX_end_sample, (HSAMPLE sample), (sample), "0x%lX", SVX_NO_RESULT)   \
+    X(by_output, void, SVX_set_sample_playback_rate, (HSAMPLE sample, int32_t rate),         \
+      (sample, rate), "0x%lX,%ld", SVX_NO_RESULT)                                            \
+    X(by_output, void, SVX_set_sample_volume, (HSAMPLE sample, int32_t volume),              \
+      (sample, volume), "0x%lX,%ld", SVX_NO_RESULT)                                          \
+    X(by_output, void, SVX_set_sample_pan, (HSAMPLE sample, int32_t pan), (sample, pan),     \
+      "0x%lX,%ld", SVX_NO_RESULT)                                                            \
+    X(traced, void, SVX_set_sample_loop_count, (HSAMPLE sample, int32_t count),              \
+      (sample, count), "0x%lX,%ld", SVX_NO_RESULT)                                           \
+    X(traced, void, SVX_set_sample_loop_block,                                               \
+      (HSAMPLE sample, int32_t loop_start, int32_t loop_end), (sample, loop_start, loop_end), \
+      "0x%lX,%ld,%ld", SVX_NO_RESULT)                                                        \
+    X(traced, int32_t, SVX_sample_status, (HSAMPLE sample), (sample), "0x%lX", SVX_RESULT_D) \
+    X(traced, int32_t, SVX_sample_playback_rate, (HSAMPLE sample), (sample), "0x%lX",        \
+      SVX_RESULT_D)                                                                          \
+    X(traced, int32_t, SVX_sample_volume, (HSAMPLE sample), (sample), "0x%lX", SVX_RESULT_D) \
+    X(traced, int32_t, SVX_sample_pan, (HSAMPLE sample), (sample), "0x%lX", SVX_RESULT_D)    \
+    X(traced, int32_t, SVX_sample_loop_count, (HSAMPLE sample), (sample), "0x%lX",           \
+      SVX_RESULT_D)                                                                          \
+    X(traced, int32_t, SVX_sample_granularity, (HSAMPLE sample), (sample), "0x%lX",          \
+      SVX_RESULT_D)                                                                          \
+    X(traced, void, SVX_set_sample_position, (HSAMPLE sample, uint32_t position),            \
+      (sample, position), "0x%lX,%lu", SVX_NO_RESULT)                                        \
+    X(by_output, uint32_t, SVX_sample_position, (HSAMPLE sample), (sample), "0x%lX",         \
+      SVX_RESULT_D)                                                                          \
+    X(traced, void, SVX_sample_ms_position,                                                  \
+      (HSAMPLE sample, int32_t * total_ms, int32_t * current_ms),                            \
+      (sample, total_ms, current_ms), "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                    \
+    X(traced, void, SVX_set_sample_ms_position, (HSAMPLE sample, int32_t milliseconds),      \
+      (sample, milliseconds), "0x%lX,0x%lu", SVX_NO_RESULT)                                  \
+    X(traced, SVXSAMPLECB, SVX_register_SOB_callback, (HSAMPLE sample, SVXSAMPLECB callback), \
+      (sample, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                       \
+    X(traced, SVXSAMPLECB, SVX_register_EOB_callback, (HSAMPLE sample, SVXSAMPLECB callback), \
+      (sample, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                       \
+    X(traced, SVXSAMPLECB, SVX_register_EOS_callback, (HSAMPLE sample, SVXSAMPLECB callback), \
+      (sample, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                       \
+    X(traced, SVXSAMPLECB, SVX_register_EOF_callback, (HSAMPLE sample, SVXSAMPLECB callback), \
+      (sample, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                       \
+    X(traced, void, SVX_set_sample_user_data,                                                \
+      (HSAMPLE sample, uint32_t index, uintptr_t value), (sample, index, value),             \
+      "0x%lX,%ld,%ld", SVX_NO_RESULT)                                                        \
+    X(traced, uintptr_t, SVX_sample_user_data, (HSAMPLE sample, uint32_t index),             \
+      (sample, index), "0x%lX,%lu", SVX_RESULT_D)                                            \
+    X(traced, int32_t, SVX_active_sample_count, (HDIGDRIVER driver), (driver), "0x%lX",      \
+      SVX_RESULT_D)                                                                          \
+    X(by_output, int32_t, SVX_minimum_sample_buffer_size,                                    \
+      (HDIGDRIVER driver, int32_t rate, int32_t format), (driver, rate, format),             \
+      "0x%lX,%ld,%ld", SVX_RESULT_D)                                                         \
+    X(traced, int32_t, SVX_sample_buffer_ready, (HSAMPLE sample), (sample), "0x%lX",         \
+      SVX_RESULT_D)                                                                          \
+    X(by_output, void, SVX_load_sample_buffer,                                               \
+      (HSAMPLE sample, int32_t buffer, const void* start, uint32_t length),                  \
+      (sample, buffer, start, length), "0x%lX,%ld,0x%lX,%lu", SVX_NO_RESULT)                 \
+    X(traced, int32_t, SVX_sample_buffer_info,                                               \
+      (HSAMPLE sample, uint32_t * position0, uint32_t * length0, uint32_t * position1,       \
+       uint32_t * length1),                                                                  \
+      (sample, position0, length0, position1, length1), "0x%lX,0x%lX,0x%lX,0x%lX,0x%lX",     \
+      SVX_RESULT_D)                                                                          \
+    X(traced, int32_t, SVX_WAV_info, (const void* image, SoundFileInfo* info), (image, info), \
+      "0x%lX,0x%lX", SVX_RESULT_D)
+
+#define SVX_ALL_EXPORTS(X)  \
+    SVX_CORE_EXPORTS(X)     \
+    SVX_TIMER_EXPORTS(X)    \
+    SVX_DIGITAL_EXPORTS(X)  \
+    SVX_SAMPLE_EXPORTS(X)

@@ -97,6 +97,111 @@ SVXAPI void SVX_stop_all_timers(void);
 SVXAPI void SVX_release_timer_handle(HSVXTIMER timer);
 SVXAPI void SVX_release_all_timers(void);
 
+/* ---- Digital output drivers ---- */
+/* Handles are addresses of library records ("HDIG", "HSAM"); opaque. */
+typedef struct SVX_DIGITAL_DRIVER* HDIGDRIVER;
+typedef struct SVX_SAMPLE* HSAMPLE;
+/* Sample callbacks (start of block, end of buffer, end of sample, end of
+ * file) get the sample handle and run on the background thread. */
+typedef void(SVXCALLBACK* SVXSAMPLECB)(HSAMPLE sample);
+
+/* The PCM format given to SVX_waveOutOpen: 16 bytes, the layout of the
+ * system's PCM wave format record. */
+typedef struct {
+    uint16_t format_tag; /* 1 = PCM */
+    uint16_t channels;
+    uint32_t rate;
+    uint32_t average_bytes_per_second;
+    uint16_t block_align;
+    uint16_t bits_per_sample;
+} SVXPCMFORMAT;
+
+/* Output formats reported by SVX_digital_configuration. */
+#define SVX_OUTPUT_8_MONO 0
+#define SVX_OUTPUT_16_MONO 1
+#define SVX_OUTPUT_8_STEREO 2
+#define SVX_OUTPUT_16_STEREO 3
+
+/* Sample format bits and flag bits. */
+#define SVX_FORMAT_16BIT 1
+#define SVX_FORMAT_STEREO 2
+#define SVX_FORMAT_ADPCM 4
+#define SVX_FLAG_SIGNED 1
+#define SVX_FLAG_RIGHT_FIRST 2
+
+/* What SVX_WAV_info reports about a RIFF WAVE image. */
+typedef struct {
+    uint32_t format_tag;
+    const void* data;
+    uint32_t data_length;
+    uint32_t rate;
+    uint32_t bits;
+    uint32_t channels;
+    uint32_t samples;
+    uint32_t block_size;
+} SoundFileInfo;
+
+/* `format` points to an SVXPCMFORMAT; `waveout_handle` (may be null)
+ * receives the address of the device handle inside the driver. */
+SVXAPI int32_t SVX_waveOutOpen(HDIGDRIVER* driver, void** waveout_handle, int32_t device,
+                               const void* format);
+SVXAPI void SVX_waveOutClose(HDIGDRIVER driver);
+SVXAPI int32_t SVX_digital_handle_release(HDIGDRIVER driver);
+SVXAPI int32_t SVX_digital_handle_reacquire(HDIGDRIVER driver);
+/* `text` (may be null) is appended to: at least 128 bytes. */
+SVXAPI void SVX_digital_configuration(HDIGDRIVER driver, int32_t* rate, int32_t* format,
+                                      char* text);
+SVXAPI void SVX_set_digital_master_volume(HDIGDRIVER driver, int32_t volume);
+SVXAPI int32_t SVX_digital_master_volume(HDIGDRIVER driver);
+SVXAPI int32_t SVX_set_direct_buffer_control(HSAMPLE sample, int32_t mode);
+SVXAPI uintptr_t SVX_get_DirectSound_info(HSAMPLE sample, void** direct_sound, void** buffer);
+SVXAPI int32_t SVX_set_DirectSound_HWND(HDIGDRIVER driver, void* window);
+SVXAPI void SVX_serve(void);
+
+/* ---- Samples ---- */
+SVXAPI HSAMPLE SVX_allocate_sample_handle(HDIGDRIVER driver);
+SVXAPI void SVX_release_sample_handle(HSAMPLE sample);
+SVXAPI void SVX_init_sample(HSAMPLE sample);
+SVXAPI void SVX_set_sample_address(HSAMPLE sample, const void* start, uint32_t length);
+SVXAPI void SVX_set_sample_type(HSAMPLE sample, int32_t format, uint32_t flags);
+SVXAPI void SVX_set_sample_adpcm_block_size(HSAMPLE sample, uint32_t bytes);
+/* `marker`: the VOC marker to play from, -1 for every block. */
+SVXAPI int32_t SVX_set_sample_file(HSAMPLE sample, const void* image, int32_t marker);
+SVXAPI HSAMPLE SVX_allocate_file_sample(HDIGDRIVER driver, const void* image, int32_t marker);
+SVXAPI void SVX_start_sample(HSAMPLE sample);
+SVXAPI void SVX_stop_sample(HSAMPLE sample);
+SVXAPI void SVX_resume_sample(HSAMPLE sample);
+SVXAPI void SVX_end_sample(HSAMPLE sample);
+SVXAPI void SVX_set_sample_playback_rate(HSAMPLE sample, int32_t rate);
+SVXAPI void SVX_set_sample_volume(HSAMPLE sample, int32_t volume);
+SVXAPI void SVX_set_sample_pan(HSAMPLE sample, int32_t pan);
+SVXAPI void SVX_set_sample_loop_count(HSAMPLE sample, int32_t count);
+SVXAPI void SVX_set_sample_loop_block(HSAMPLE sample, int32_t loop_start, int32_t loop_end);
+SVXAPI int32_t SVX_sample_status(HSAMPLE sample);
+SVXAPI int32_t SVX_sample_playback_rate(HSAMPLE sample);
+SVXAPI int32_t SVX_sample_volume(HSAMPLE sample);
+SVXAPI int32_t SVX_sample_pan(HSAMPLE sample);
+SVXAPI int32_t SVX_sample_loop_count(HSAMPLE sample);
+SVXAPI int32_t SVX_sample_granularity(HSAMPLE sample);
+SVXAPI void SVX_set_sample_position(HSAMPLE sample, uint32_t position);
+SVXAPI uint32_t SVX_sample_position(HSAMPLE sample);
+SVXAPI void SVX_sample_ms_position(HSAMPLE sample, int32_t* total_ms, int32_t* current_ms);
+SVXAPI void SVX_set_sample_ms_position(HSAMPLE sample, int32_t milliseconds);
+SVXAPI SVXSAMPLECB SVX_register_SOB_callback(HSAMPLE sample, SVXSAMPLECB callback);
+SVXAPI SVXSAMPLECB SVX_register_EOB_callback(HSAMPLE sample, SVXSAMPLECB callback);
+SVXAPI SVXSAMPLECB SVX_register_EOS_callback(HSAMPLE sample, SVXSAMPLECB callback);
+SVXAPI SVXSAMPLECB SVX_register_EOF_callback(HSAMPLE sample, SVXSAMPLECB callback);
+SVXAPI void SVX_set_sample_user_data(HSAMPLE sample, uint32_t index, uintptr_t value);
+SVXAPI uintptr_t SVX_sample_user_data(HSAMPLE sample, uint32_t index);
+SVXAPI int32_t SVX_active_sample_count(HDIGDRIVER driver);
+SVXAPI int32_t SVX_minimum_sample_buffer_size(HDIGDRIVER driver, int32_t rate, int32_t format);
+SVXAPI int32_t SVX_sample_buffer_ready(HSAMPLE sample);
+SVXAPI void SVX_load_sample_buffer(HSAMPLE sample, int32_t buffer, const void* start,
+                                   uint32_t length);
+SVXAPI int32_t SVX_sample_buffer_info(HSAMPLE sample, uint32_t* position0, uint32_t* length0,
+                                      uint32_t* position1, uint32_t* length1);
+SVXAPI int32_t SVX_WAV_info(const void* image, SoundFileInfo* info);
+
 #ifdef __cplusplus
 }
 #endif

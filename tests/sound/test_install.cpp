@@ -22,7 +22,7 @@ struct Outcome {
 // its exit status and everything it printed.
 Outcome run_from(const fs::path& folder) {
     fs::create_directories(folder);
-    for (const char* file : {SVX_DEMO, SVX_LIBRARY, KERNEL_LIBRARY})
+    for (const char* file : {SVX_DEMO, SVX_LIBRARY, KERNEL_LIBRARY, MULTIMEDIA_LIBRARY})
         fs::copy_file(file, folder / fs::path(file).filename(),
                       fs::copy_options::overwrite_existing);
     std::string command = "'" + (folder / fs::path(SVX_DEMO).filename()).string() + "' 2>&1";
