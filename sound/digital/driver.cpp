@@ -356,14 +356,19 @@ void fill(DigitalDriver& driver, WAVEHDR* header) {
     const mixer::BuildBuffer build{driver.build, driver.build_bytes};
     mixer::clear(build);
     int32_t count = 0;
+    // Streams summed into the build buffer: a stereo sample on mono output
+    // adds its two channels, so even alone it can leave the 16-bit range
+    // and must be clamped, not wrapped.
+    int32_t summed = 0;
     for (int32_t i = 0; i < driver.sample_count; ++i) {
         Sample& sample = driver.samples[i];
         if (sample.status.load() != SVX_PLAYING) continue;
         ++count;
+        summed += (driver.channels == 1 && (sample.format.load() & mixer::format_stereo)) ? 2 : 1;
         mix_sample(sample, driver, build);
     }
     driver.mixed_count.store(count, std::memory_order_relaxed);
-    mixer::convert(build, driver.output(), count, header->lpData, header->dwBufferLength);
+    mixer::convert(build, driver.output(), summed, header->lpData, header->dwBufferLength);
 
     if (count != 0) {
         driver.idle_fills.store(0, std::memory_order_relaxed);

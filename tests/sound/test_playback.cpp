@@ -186,6 +186,31 @@ TEST_F(Playback, OverlappingSamplesSumWithClipping) {
     EXPECT_EQ(sound_of(finish(driver, 16), 0), expected);
 }
 
+TEST_F(Playback, OneStereoSampleOnMonoOutputIsClampedNotWrapped) {
+    HDIGDRIVER driver = open(22050, 1, 16);
+    ASSERT_NE(driver, nullptr);
+    // Both channels loud and alike: at the centre their sum is twice full
+    // scale, which wraps to the opposite sign unless it is clamped.
+    std::vector<int16_t> frames;
+    for (int i = 0; i < 3000; ++i) {
+        const int16_t v = int16_t(i % 2 ? 30000 : -30000 + i);
+        frames.push_back(v);
+        frames.push_back(v);
+    }
+    HSAMPLE s = SVX_allocate_sample_handle(driver);
+    SVX_set_sample_address(s, frames.data(), uint32_t(frames.size() * 2));
+    SVX_set_sample_type(s, SVX_FORMAT_16BIT | SVX_FORMAT_STEREO, SVX_FLAG_SIGNED);
+    SVX_set_sample_playback_rate(s, 22050);
+    SVX_set_sample_pan(s, 64);
+    SVX_start_sample(s);
+    ASSERT_TRUE(wait_for([&] { return SVX_sample_status(s) == SVX_DONE; }));
+
+    std::vector<int32_t> expected;
+    for (size_t i = 0; i < frames.size(); i += 2)
+        expected.push_back(std::clamp(int32_t(frames[i]) + frames[i + 1], -32768, 32767));
+    EXPECT_EQ(sound_of(finish(driver, 16), 0), expected);
+}
+
 TEST_F(Playback, LoopBlockWithLoopCountZeroRepeats) {
     HDIGDRIVER driver = open(22050, 1, 16);
     ASSERT_NE(driver, nullptr);
