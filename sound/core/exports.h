@@ -165,8 +165,17 @@
     X(traced, int32_t, SVX_WAV_info, (const void* image, SoundFileInfo* info), (image, info), \
       "0x%lX,0x%lX", SVX_RESULT_D)
 
+#define SVX_ADPCM_EXPORTS(X)                                                                  \
+    X(traced, int32_t, SVX_compress_ADPCM,                                                   \
+      (const SoundFileInfo* info, void** image, uint32_t* size), (info, image, size),        \
+      "0x%lX,0x%lX,0x%lX", SVX_RESULT_D)                                                     \
+    X(traced, int32_t, SVX_decompress_ADPCM,                                                 \
+      (const SoundFileInfo* info, void** image, uint32_t* size), (info, image, size),        \
+      "0x%lX,0x%lX,0x%lX", SVX_RESULT_D)
+
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
     SVX_TIMER_EXPORTS(X)    \
     SVX_DIGITAL_EXPORTS(X)  \
-    SVX_SAMPLE_EXPORTS(X)
+    SVX_SAMPLE_EXPORTS(X)   \
+    SVX_ADPCM_EXPORTS(X)

@@ -14,8 +14,8 @@ namespace {
 
 template <uint32_t M>
 constexpr MergeRoutine routine_for() {
-    // ADPCM slots stay empty until a decoding reader exists for them.
-    if constexpr (!mask_can_occur(M) || (M & op_adpcm) != 0) return nullptr;
+    if constexpr (!mask_can_occur(M)) return nullptr;
+    else if constexpr ((M & op_adpcm) != 0) return &merge<M, AdpcmReader<M>>;
     else return &merge<M, PcmReader<M>>;
 }
 
@@ -133,7 +133,8 @@ uint32_t merge_run(SampleRun& sample, const OutputFormat& output, int32_t tolera
     }
 
     const uint32_t mask = operation_mask(sample, output, tolerance);
-    const MergeRoutine routine = merge_routine(mask);
+    const bool adpcm = (mask & op_adpcm) != 0;
+    const MergeRoutine routine = adpcm && sample.adpcm == nullptr ? nullptr : merge_routine(mask);
     if (routine == nullptr) {
         sample.position = end_position;
         return out_pos;
@@ -147,6 +148,14 @@ uint32_t merge_run(SampleRun& sample, const OutputFormat& output, int32_t tolera
     m.dest_end = m.dest + room;
     m.left = sample.scale->left;
     m.right = sample.scale->right;
+    if (adpcm) {
+        // A cache decoded elsewhere (another buffer, another position) is
+        // of no use: decoding starts again with a block header.
+        if (sample.adpcm->source != sample.start || sample.adpcm->position != m.source_pos)
+            adpcm::reset(*sample.adpcm);
+        m.adpcm = sample.adpcm;
+        m.block_size = sample.adpcm_block_size;
+    }
     const uint32_t frame_bytes = source_frame_bytes(mask);
     if (mask & op_resample) {
         const uint32_t step = playback_step(sample.playback_rate, output.rate);
@@ -157,7 +166,8 @@ uint32_t merge_run(SampleRun& sample, const OutputFormat& output, int32_t tolera
     routine(m);
 
     // A trailing part frame cannot be played; skip it so the buffer ends.
-    if (m.source_pos < m.source_end && m.source_end - m.source_pos < frame_bytes)
+    // (The ADPCM reader passes a part word over itself.)
+    if (!adpcm && m.source_pos < m.source_end && m.source_end - m.source_pos < frame_bytes)
         m.source_pos = m.source_end;
     sample.position = int32_t(std::min<size_t>(m.source_pos, INT32_MAX));
 

@@ -15,6 +15,10 @@
 #include <array>
 #include <cstdint>
 
+namespace svx::adpcm {
+struct State;
+}
+
 namespace svx::mixer {
 
 // Sample format bits and flag bits, as the sample record stores them.
@@ -71,6 +75,12 @@ struct SampleRun {
     int32_t pan = 0;
     int32_t master_volume = 0;       // the driver's
     const Scale* scale = nullptr;    // built for the values above; never null
+    // ADPCM data: the sample's decoder state, which carries the frames of
+    // a code word over from one run to the next (null: the data is skipped),
+    // and the block size. The position stays on a word while frames of it
+    // are still to be played.
+    adpcm::State* adpcm = nullptr;
+    int64_t adpcm_block_size = 256;
 };
 
 // The device side of the driver. Merging uses rate and channels,
@@ -99,8 +109,8 @@ uint32_t playback_step(int32_t playback_rate, int32_t output_rate);
 // ADPCM data counts as signed and never right-first.
 uint32_t operation_mask(const SampleRun& sample, const OutputFormat& output, int32_t tolerance);
 
-// The routine for a mask, or null where none exists: masks that cannot
-// occur, and for now the ADPCM slots 128-143 (waiting for their decoder).
+// The routine for a mask, or null where none exists (masks that cannot
+// occur).
 struct MergeState;
 using MergeRoutine = void (*)(MergeState&);
 MergeRoutine merge_routine(uint32_t mask);
@@ -109,9 +119,9 @@ MergeRoutine merge_routine(uint32_t mask);
 // new output position and updates sample.position. The run stops when the
 // build buffer has no room for another output frame (the result is then
 // build.bytes) or the source has no whole frame left (a trailing part
-// frame is skipped). Every run starts half-way between two source frames.
-// Without a routine for the mask (ADPCM for now) the data is skipped, so
-// the sample ends silently instead of stalling the mixing step.
+// frame or part ADPCM word is skipped). Every run starts half-way between
+// two source frames. ADPCM data without a decoder state is skipped, so the
+// sample ends silently instead of stalling the mixing step.
 uint32_t merge_run(SampleRun& sample, const OutputFormat& output, int32_t tolerance,
                    BuildBuffer build, uint32_t out_pos);
 

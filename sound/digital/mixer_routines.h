@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "digital/adpcm.h"
 #include "digital/mixer.h"
 
 namespace svx::mixer {
@@ -26,6 +27,9 @@ struct MergeState {
     uint32_t fraction_step = 0;
     uint32_t whole_step = 0;
     uint32_t whole_step_plus_one = 0;
+    // ADPCM data: the sample's decoder state and block size.
+    adpcm::State* adpcm = nullptr;
+    int64_t block_size = 0;
 };
 
 // Can a mask occur? A stereo sample on mono output is always scaled, the
@@ -52,7 +56,7 @@ constexpr uint32_t source_frame_bytes(uint32_t m) {
 //   advance(bytes)              moves on by source bytes (for a decoding
 //                               reader: bytes of the decoded 16-bit frames)
 //   finish(MergeState&)         stores the position reached
-// An ADPCM reader decoding into a cache plugs into masks 128-143 the same way.
+// AdpcmReader below does the same for masks 128-143.
 template <uint32_t M>
 class PcmReader {
 public:
@@ -84,6 +88,60 @@ private:
     const uint8_t* data_;
     size_t pos_;
     size_t end_;
+};
+
+// IMA ADPCM data, decoded a unit at a time (a block header, or one code
+// word per channel) into the decoder state's cache. Positions stay on the
+// unit whose frames are being played and move past it once they are all
+// used, so a run that stops mid-word resumes there; frame_bytes are those
+// of the decoded 16-bit frames, which is what the stepping counts.
+template <uint32_t M>
+class AdpcmReader {
+public:
+    static constexpr int channels = (M & op_stereo_sample) ? 2 : 1;
+    static constexpr uint32_t frame_bytes = source_frame_bytes(M);
+    static_assert((M & (op_8bit | op_convert | op_right_first)) == 0);
+
+    explicit AdpcmReader(const MergeState& m)
+        : data_(m.source), pos_(m.source_pos), end_(m.source_end), block_(m.block_size), s_(*m.adpcm) {}
+
+    bool has_frame() { return s_.codes_left > 0 || next_unit(); }
+
+    int32_t channel(int c) const { return s_.cache[s_.next * channels + c]; }
+
+    // Skipped frames are decoded all the same: each code moves the predictor.
+    void advance(uint32_t bytes) {
+        for (uint32_t frames = bytes / frame_bytes; frames > 0;) {
+            if (s_.codes_left == 0 && !next_unit()) return;
+            const uint32_t n = std::min(frames, uint32_t(s_.codes_left));
+            s_.codes_left -= int32_t(n);
+            s_.next += int32_t(n);
+            frames -= n;
+        }
+    }
+
+    void finish(MergeState& m) {
+        if (s_.codes_left == 0) {
+            pos_ += s_.unit;
+            s_.unit = 0;
+        }
+        m.source_pos = pos_;
+        s_.source = data_;
+        s_.position = pos_;
+    }
+
+private:
+    bool next_unit() {
+        pos_ += s_.unit;
+        s_.unit = 0;
+        return adpcm::fill<channels>(s_, data_, pos_, end_, block_);
+    }
+
+    const uint8_t* data_;
+    size_t pos_;
+    size_t end_;
+    int64_t block_;
+    adpcm::State& s_;
 };
 
 // Sums wrap like the machine's adds instead of overflowing.

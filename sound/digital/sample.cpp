@@ -21,9 +21,9 @@ int32_t clamp_position(int64_t position) {
 
 bool is_adpcm(uint32_t format) { return (format & SVX_FORMAT_ADPCM) != 0; }
 
-void reset_adpcm(Sample&) {
-    // The ADPCM decoder keeps no state between runs yet; its reset lands
-    // with the decoder.
+// The next mixing starts decoding afresh with a block header.
+void reset_adpcm(Sample& sample) {
+    sample.adpcm_reset_stamp.fetch_add(1, std::memory_order_release);
 }
 
 bool released(const Sample& sample) {
@@ -147,6 +147,11 @@ void mix_sample(Sample& sample, const DigitalDriver& driver, mixer::BuildBuffer 
                                    output.channels == 2);
                 sample.built_stamp = stamp;
             }
+            const uint32_t adpcm_stamp = sample.adpcm_reset_stamp.load(std::memory_order_acquire);
+            if (adpcm_stamp != sample.adpcm_reset_seen) {
+                adpcm::reset(sample.adpcm);
+                sample.adpcm_reset_seen = adpcm_stamp;
+            }
             mixer::SampleRun run;
             run.start = sample.start[cur].load(std::memory_order_relaxed);
             run.position = int32_t(position);
@@ -158,6 +163,8 @@ void mix_sample(Sample& sample, const DigitalDriver& driver, mixer::BuildBuffer 
             run.pan = pan;
             run.master_volume = master;
             run.scale = &sample.scale;
+            run.adpcm = &sample.adpcm;
+            run.adpcm_block_size = sample.adpcm_block_size.load(std::memory_order_relaxed);
             const uint32_t next_out = mixer::merge_run(run, output, tolerance, build, out);
             // Data that cannot be played (no address) is passed over, so the
             // step always moves on.
@@ -186,6 +193,7 @@ void mix_sample(Sample& sample, const DigitalDriver& driver, mixer::BuildBuffer 
                 if (sample.length[other].load(std::memory_order_relaxed) != 0 &&
                     sample.position[other].load(std::memory_order_relaxed) == 0) {
                     sample.current.store(other, std::memory_order_relaxed);
+                    reset_adpcm(sample);
                     continue;
                 }
                 // Not fed in time: keep playing silence until the next load.

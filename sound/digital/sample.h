@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "digital/adpcm.h"
 #include "digital/mixer.h"
 #include "sonvex.h"
 
@@ -70,6 +71,11 @@ struct Sample {
     VocCursor voc;
     std::atomic<int32_t> file_state{-1};  // -1 none/finished, 0 set from a file, 1 allocated
     std::atomic<uint32_t> adpcm_block_size{256};
+    // ADPCM decoder state: written by the mixing only; others ask for a
+    // reset by moving `adpcm_reset_stamp`.
+    std::atomic<uint32_t> adpcm_reset_stamp{0};
+    uint32_t adpcm_reset_seen = 0;
+    adpcm::State adpcm;
 };
 
 inline Sample* sample_of(HSAMPLE handle) { return reinterpret_cast<Sample*>(handle); }

@@ -202,6 +202,13 @@ SVXAPI int32_t SVX_sample_buffer_info(HSAMPLE sample, uint32_t* position0, uint3
                                       uint32_t* position1, uint32_t* length1);
 SVXAPI int32_t SVX_WAV_info(const void* image, SoundFileInfo* info);
 
+/* ---- IMA ADPCM conversion ---- */
+/* `info` describes a PCM (compress) or IMA ADPCM (decompress) WAVE image,
+ * as SVX_WAV_info fills it. The new WAVE image is a library memory block
+ * (free it with SVX_mem_free_lock); either out pointer may be null. */
+SVXAPI int32_t SVX_compress_ADPCM(const SoundFileInfo* info, void** image, uint32_t* size);
+SVXAPI int32_t SVX_decompress_ADPCM(const SoundFileInfo* info, void** image, uint32_t* size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -255,7 +255,7 @@ TEST(MixerMask, BitsFromFormatFlagsAndGain) {
 
 // The 82 masks that can occur: a stereo sample on mono output is always
 // scaled, 64 needs 8, scaled 8-bit always converts; ADPCM (128-143) has
-// no 16, 32 or 64. The ADPCM slots are reserved for the decoder.
+// no 16, 32 or 64.
 TEST(MixerTable, RoutinesExactlyWhereMasksCanOccur) {
     auto occurs = [](uint32_t m) {
         const bool stereo_out = m & 1, scaled = m & 4, stereo_in = m & 8, conv = m & 16,
@@ -271,12 +271,8 @@ TEST(MixerTable, RoutinesExactlyWhereMasksCanOccur) {
     for (uint32_t m = 0; m < 160; ++m) {
         SCOPED_TRACE(m);
         occurring += occurs(m);
-        if (m >= 128) {
-            adpcm_occurring += occurs(m);
-            EXPECT_EQ(merge_routine(m), nullptr);
-        } else {
-            EXPECT_EQ(merge_routine(m) != nullptr, occurs(m));
-        }
+        if (m >= 128) adpcm_occurring += occurs(m);
+        EXPECT_EQ(merge_routine(m) != nullptr, occurs(m));
     }
     EXPECT_EQ(occurring, 82);
     EXPECT_EQ(adpcm_occurring, 14);
@@ -557,7 +553,7 @@ TEST(MixerMerge, NegativePositionIsNotReadBeforeTheStart) {
     EXPECT_EQ(build, (std::vector<int32_t>{0x1000, 0x2000, 0x3000, 0x4000, 0, 0, 0, 0}));
 }
 
-TEST(MixerMerge, AdpcmWithoutDecoderIsSkippedSoTheSampleEnds) {
+TEST(MixerMerge, AdpcmWithoutDecoderStateIsSkippedSoTheSampleEnds) {
     std::vector<uint8_t> data(256, 0x77);
     Scale scale;
     build_scale(scale, 127, 64, 127, 5, 1, true);
