@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "digital/driver.h"
+#include "midi/mididrv.h"
 #include "ops.h"
 #include "state.h"
 #include "trace.h"
@@ -74,6 +75,7 @@ void SVX_shutdown() {
         LibraryLock lock;
         // Drivers of later families close here, before the timers go.
         digital::close_all_drivers();
+        midi::close_all_drivers();
         stop_timer_service();
     }
     if (lib.log_enabled.load(std::memory_order_relaxed) || lib.log_file) trace::close_log();

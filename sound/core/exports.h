@@ -173,9 +173,116 @@
       (const SoundFileInfo* info, void** image, uint32_t* size), (info, image, size),        \
       "0x%lX,0x%lX,0x%lX", SVX_RESULT_D)
 
+#define SVX_MIDI_EXPORTS(X)                                                                   \
+    X(traced, int32_t, SVX_midiOutOpen,                                                      \
+      (HMDIDRIVER * driver, void** midiout_handle, int32_t device),                          \
+      (driver, midiout_handle, device), "0x%lX,0x%lX,%ld", SVX_RESULT_X)                     \
+    X(traced, void, SVX_midiOutClose, (HMDIDRIVER driver),                                   \
+      (driver), "0x%lX", SVX_NO_RESULT)                                                      \
+    X(traced, int32_t, SVX_MIDI_handle_release, (HMDIDRIVER driver),                         \
+      (driver), "0x%lX", SVX_RESULT_D)                                                       \
+    X(traced, int32_t, SVX_MIDI_handle_reacquire, (HMDIDRIVER driver),                       \
+      (driver), "0x%lX", SVX_RESULT_D)                                                       \
+    X(traced, SVXEVENTCB, SVX_register_event_callback,                                       \
+      (HMDIDRIVER driver, SVXEVENTCB callback),                                              \
+      (driver, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                       \
+    X(traced, SVXTIMBRECB, SVX_register_timbre_callback,                                     \
+      (HMDIDRIVER driver, SVXTIMBRECB callback),                                             \
+      (driver, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                       \
+    X(traced, void, SVX_send_sysex_message, (HMDIDRIVER driver, const void* message),        \
+      (driver, message), "0x%lX,0x%lX", SVX_NO_RESULT)                                       \
+    X(traced, void, SVX_set_XMIDI_master_volume, (HMDIDRIVER driver, int32_t volume),        \
+      (driver, volume), "0x%lX,%ld", SVX_NO_RESULT)                                          \
+    X(traced, int32_t, SVX_XMIDI_master_volume, (HMDIDRIVER driver),                         \
+      (driver), "0x%lX", SVX_RESULT_D)                                                       \
+    X(traced, int32_t, SVX_lock_channel, (HMDIDRIVER driver),                                \
+      (driver), "0x%lX", SVX_RESULT_LU)                                                      \
+    X(traced, void, SVX_release_channel, (HMDIDRIVER driver, int32_t channel),               \
+      (driver, channel), "0x%lX,%ld", SVX_NO_RESULT)                                         \
+    X(traced, void, SVX_send_channel_voice_message,                                          \
+      (HMDIDRIVER driver, HSEQUENCE sequence, int32_t status, int32_t data1, int32_t data2), \
+      (driver, sequence, status, data1, data2), "0x%lX,0x%lX,%ld,%ld,%ld", SVX_NO_RESULT)
+
+#define SVX_SEQUENCE_EXPORTS(X)                                                               \
+    X(traced, HSEQUENCE, SVX_allocate_sequence_handle, (HMDIDRIVER driver),                  \
+      (driver), "0x%lX", SVX_RESULT_X)                                                       \
+    X(traced, void, SVX_release_sequence_handle, (HSEQUENCE sequence),                       \
+      (sequence), "0x%lX", SVX_NO_RESULT)                                                    \
+    X(traced, int32_t, SVX_init_sequence,                                                    \
+      (HSEQUENCE sequence, const void* image, int32_t number),                               \
+      (sequence, image, number), "0x%lX,0x%lX,%ld", SVX_RESULT_D)                            \
+    X(traced, void, SVX_start_sequence, (HSEQUENCE sequence),                                \
+      (sequence), "0x%lX", SVX_NO_RESULT)                                                    \
+    X(traced, void, SVX_stop_sequence, (HSEQUENCE sequence),                                 \
+      (sequence), "0x%lX", SVX_NO_RESULT)                                                    \
+    X(traced, void, SVX_resume_sequence, (HSEQUENCE sequence),                               \
+      (sequence), "0x%lX", SVX_NO_RESULT)                                                    \
+    X(traced, void, SVX_end_sequence, (HSEQUENCE sequence),                                  \
+      (sequence), "0x%lX", SVX_NO_RESULT)                                                    \
+    X(traced, void, SVX_set_sequence_tempo,                                                  \
+      (HSEQUENCE sequence, int32_t tempo, int32_t milliseconds),                             \
+      (sequence, tempo, milliseconds), "0x%lX,%ld,%ld", SVX_NO_RESULT)                       \
+    X(traced, void, SVX_set_sequence_volume,                                                 \
+      (HSEQUENCE sequence, int32_t volume, int32_t milliseconds),                            \
+      (sequence, volume, milliseconds), "0x%lX,%ld,%ld", SVX_NO_RESULT)                      \
+    X(traced, int32_t, SVX_sequence_tempo, (HSEQUENCE sequence),                             \
+      (sequence), "0x%lX", SVX_RESULT_D)                                                     \
+    X(traced, int32_t, SVX_sequence_volume, (HSEQUENCE sequence),                            \
+      (sequence), "0x%lX", SVX_RESULT_D)                                                     \
+    X(traced, int32_t, SVX_sequence_status, (HSEQUENCE sequence),                            \
+      (sequence), "0x%lX", SVX_RESULT_D)                                                     \
+    X(traced, void, SVX_set_sequence_loop_count, (HSEQUENCE sequence, int32_t count),        \
+      (sequence, count), "0x%lX,%ld", SVX_NO_RESULT)                                         \
+    X(traced, int32_t, SVX_sequence_loop_count, (HSEQUENCE sequence),                        \
+      (sequence), "0x%lX", SVX_RESULT_D)                                                     \
+    X(traced, int32_t, SVX_active_sequence_count, (HMDIDRIVER driver),                       \
+      (driver), "0x%lX", SVX_RESULT_D)                                                       \
+    X(traced, int32_t, SVX_controller_value,                                                 \
+      (HSEQUENCE sequence, int32_t channel, int32_t controller),                             \
+      (sequence, channel, controller), "0x%lX,%ld,%ld", SVX_RESULT_D)                        \
+    X(traced, int32_t, SVX_channel_notes, (HSEQUENCE sequence, int32_t channel),             \
+      (sequence, channel), "0x%lX,%ld", SVX_RESULT_D)                                        \
+    X(traced, void, SVX_sequence_position,                                                   \
+      (HSEQUENCE sequence, int32_t * beat, int32_t * measure),                               \
+      (sequence, beat, measure), "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                         \
+    X(traced, void, SVX_branch_index, (HSEQUENCE sequence, uint32_t marker),                 \
+      (sequence, marker), "0x%lX,%lu", SVX_NO_RESULT)                                        \
+    X(traced, SVXPREFIXCB, SVX_register_prefix_callback,                                     \
+      (HSEQUENCE sequence, SVXPREFIXCB callback),                                            \
+      (sequence, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                     \
+    X(traced, SVXTRIGGERCB, SVX_register_trigger_callback,                                   \
+      (HSEQUENCE sequence, SVXTRIGGERCB callback),                                           \
+      (sequence, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                     \
+    X(traced, SVXSEQUENCECB, SVX_register_sequence_callback,                                 \
+      (HSEQUENCE sequence, SVXSEQUENCECB callback),                                          \
+      (sequence, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                     \
+    X(traced, SVXBEATCB, SVX_register_beat_callback,                                         \
+      (HSEQUENCE sequence, SVXBEATCB callback),                                              \
+      (sequence, callback), "0x%lX,0x%lX", SVX_RESULT_X)                                     \
+    X(traced, void, SVX_register_ICA_array, (HSEQUENCE sequence, const uint8_t* array),      \
+      (sequence, array), "0x%lX,0x%lX", SVX_NO_RESULT)                                       \
+    X(traced, void, SVX_set_sequence_user_data,                                              \
+      (HSEQUENCE sequence, uint32_t index, uintptr_t value),                                 \
+      (sequence, index, value), "0x%lX,%lu,%lu", SVX_NO_RESULT)                              \
+    X(traced, uintptr_t, SVX_sequence_user_data, (HSEQUENCE sequence, uint32_t index),       \
+      (sequence, index), "0x%lX,%lu", SVX_RESULT_LU)                                         \
+    X(traced, void, SVX_map_sequence_channel,                                                \
+      (HSEQUENCE sequence, int32_t sequence_channel, int32_t physical_channel),              \
+      (sequence, sequence_channel, physical_channel), "0x%lX,%ld,%ld", SVX_NO_RESULT)        \
+    X(traced, int32_t, SVX_true_sequence_channel,                                            \
+      (HSEQUENCE sequence, int32_t sequence_channel),                                        \
+      (sequence, sequence_channel), "0x%lX,%ld", SVX_RESULT_LU)                              \
+    X(traced, void, SVX_sequence_ms_position,                                                \
+      (HSEQUENCE sequence, int32_t * total_ms, int32_t * current_ms),                        \
+      (sequence, total_ms, current_ms), "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                  \
+    X(traced, void, SVX_set_sequence_ms_position, (HSEQUENCE sequence, int32_t milliseconds), \
+      (sequence, milliseconds), "0x%lX,%ld", SVX_NO_RESULT)
+
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
     SVX_TIMER_EXPORTS(X)    \
     SVX_DIGITAL_EXPORTS(X)  \
     SVX_SAMPLE_EXPORTS(X)   \
+    SVX_MIDI_EXPORTS(X)     \
+    SVX_SEQUENCE_EXPORTS(X) \
     SVX_ADPCM_EXPORTS(X)

@@ -209,6 +209,78 @@ SVXAPI int32_t SVX_WAV_info(const void* image, SoundFileInfo* info);
 SVXAPI int32_t SVX_compress_ADPCM(const SoundFileInfo* info, void** image, uint32_t* size);
 SVXAPI int32_t SVX_decompress_ADPCM(const SoundFileInfo* info, void** image, uint32_t* size);
 
+/* ---- MIDI drivers and XMIDI sequences ---- */
+/* Handles are addresses of library records ("HMDI", "HSEQ"); opaque. */
+typedef struct SVX_MIDI_DRIVER* HMDIDRIVER;
+typedef struct SVX_SEQUENCE* HSEQUENCE;
+/* Device number of a driver that sends nothing to any device. */
+#define SVX_MIDI_NO_DEVICE (-2)
+/* Every channel message of a driver; non-zero: the library does not send it. */
+typedef int32_t(SVXCALLBACK* SVXEVENTCB)(HMDIDRIVER driver, HSEQUENCE sequence, int32_t status,
+                                         int32_t data1, int32_t data2);
+/* A timbre a sequence asks for; non-zero: taken care of. */
+typedef int32_t(SVXCALLBACK* SVXTIMBRECB)(HMDIDRIVER driver, int32_t bank, int32_t patch);
+/* Controller 108: the result becomes the channel's indirect value. */
+typedef int32_t(SVXCALLBACK* SVXPREFIXCB)(HSEQUENCE sequence, int32_t channel, int32_t value);
+/* Controller 119. */
+typedef void(SVXCALLBACK* SVXTRIGGERCB)(HSEQUENCE sequence, int32_t channel, int32_t value);
+typedef void(SVXCALLBACK* SVXBEATCB)(HMDIDRIVER driver, HSEQUENCE sequence, int32_t beat,
+                                     int32_t measure);
+/* End of a sequence. */
+typedef void(SVXCALLBACK* SVXSEQUENCECB)(HSEQUENCE sequence);
+
+/* `midiout_handle` (may be null) receives the address of the device
+ * handle inside the driver, or null for SVX_MIDI_NO_DEVICE. */
+SVXAPI int32_t SVX_midiOutOpen(HMDIDRIVER* driver, void** midiout_handle, int32_t device);
+SVXAPI void SVX_midiOutClose(HMDIDRIVER driver);
+SVXAPI int32_t SVX_MIDI_handle_release(HMDIDRIVER driver);
+SVXAPI int32_t SVX_MIDI_handle_reacquire(HMDIDRIVER driver);
+SVXAPI SVXEVENTCB SVX_register_event_callback(HMDIDRIVER driver, SVXEVENTCB callback);
+SVXAPI SVXTIMBRECB SVX_register_timbre_callback(HMDIDRIVER driver, SVXTIMBRECB callback);
+/* `message`: status 0xF0 or 0xF7, a variable-length count, the data. */
+SVXAPI void SVX_send_sysex_message(HMDIDRIVER driver, const void* message);
+
+SVXAPI HSEQUENCE SVX_allocate_sequence_handle(HMDIDRIVER driver);
+SVXAPI void SVX_release_sequence_handle(HSEQUENCE sequence);
+/* The image is not copied and must stay valid while the sequence is used. */
+SVXAPI int32_t SVX_init_sequence(HSEQUENCE sequence, const void* image, int32_t number);
+SVXAPI void SVX_start_sequence(HSEQUENCE sequence);
+SVXAPI void SVX_stop_sequence(HSEQUENCE sequence);
+SVXAPI void SVX_resume_sequence(HSEQUENCE sequence);
+SVXAPI void SVX_end_sequence(HSEQUENCE sequence);
+SVXAPI void SVX_set_sequence_tempo(HSEQUENCE sequence, int32_t tempo, int32_t milliseconds);
+SVXAPI void SVX_set_sequence_volume(HSEQUENCE sequence, int32_t volume, int32_t milliseconds);
+SVXAPI int32_t SVX_sequence_tempo(HSEQUENCE sequence);
+SVXAPI int32_t SVX_sequence_volume(HSEQUENCE sequence);
+SVXAPI int32_t SVX_sequence_status(HSEQUENCE sequence);
+SVXAPI void SVX_set_sequence_loop_count(HSEQUENCE sequence, int32_t count);
+SVXAPI int32_t SVX_sequence_loop_count(HSEQUENCE sequence);
+SVXAPI void SVX_set_XMIDI_master_volume(HMDIDRIVER driver, int32_t volume);
+SVXAPI int32_t SVX_XMIDI_master_volume(HMDIDRIVER driver);
+SVXAPI int32_t SVX_active_sequence_count(HMDIDRIVER driver);
+/* Channels are 1-16. */
+SVXAPI int32_t SVX_controller_value(HSEQUENCE sequence, int32_t channel, int32_t controller);
+SVXAPI int32_t SVX_channel_notes(HSEQUENCE sequence, int32_t channel);
+SVXAPI void SVX_sequence_position(HSEQUENCE sequence, int32_t* beat, int32_t* measure);
+SVXAPI void SVX_branch_index(HSEQUENCE sequence, uint32_t marker);
+SVXAPI SVXPREFIXCB SVX_register_prefix_callback(HSEQUENCE sequence, SVXPREFIXCB callback);
+SVXAPI SVXTRIGGERCB SVX_register_trigger_callback(HSEQUENCE sequence, SVXTRIGGERCB callback);
+SVXAPI SVXSEQUENCECB SVX_register_sequence_callback(HSEQUENCE sequence, SVXSEQUENCECB callback);
+SVXAPI SVXBEATCB SVX_register_beat_callback(HSEQUENCE sequence, SVXBEATCB callback);
+/* `array`: 128 bytes, indexed by the value of controller 115. */
+SVXAPI void SVX_register_ICA_array(HSEQUENCE sequence, const uint8_t* array);
+SVXAPI void SVX_set_sequence_user_data(HSEQUENCE sequence, uint32_t index, uintptr_t value);
+SVXAPI uintptr_t SVX_sequence_user_data(HSEQUENCE sequence, uint32_t index);
+SVXAPI int32_t SVX_lock_channel(HMDIDRIVER driver);
+SVXAPI void SVX_release_channel(HMDIDRIVER driver, int32_t channel);
+SVXAPI void SVX_map_sequence_channel(HSEQUENCE sequence, int32_t sequence_channel,
+                                     int32_t physical_channel);
+SVXAPI int32_t SVX_true_sequence_channel(HSEQUENCE sequence, int32_t sequence_channel);
+SVXAPI void SVX_send_channel_voice_message(HMDIDRIVER driver, HSEQUENCE sequence, int32_t status,
+                                           int32_t data1, int32_t data2);
+SVXAPI void SVX_sequence_ms_position(HSEQUENCE sequence, int32_t* total_ms, int32_t* current_ms);
+SVXAPI void SVX_set_sequence_ms_position(HSEQUENCE sequence, int32_t milliseconds);
+
 #ifdef __cplusplus
 }
 #endif
