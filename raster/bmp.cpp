@@ -104,10 +104,7 @@ extern "C" int32_t rl_show_bmp(const char* name, int32_t flags) {
 
     const bool bottom_up = h.height > 0;
     const int64_t rows = bottom_up ? h.height : -h.height;
-    const int64_t x0 = (flags & RL_AT_POSITION) ? s.pos_x : 0;
-    const int64_t y0 = (flags & RL_AT_POSITION) ? s.pos_y : 0;
-    const Placement p = place(x0, y0, h.width, rows, g);
-    set_image_area(p);
+    const Placement p = place_image(flags, 0, 0, h.width, rows);
 
     if (!p.empty()) {
         const int64_t row_bytes = (h.width * h.bits + 31) / 32 * 4;

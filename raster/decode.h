@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "convert.h"
+#include "raster/rl.h"
 #include "state.h"
 
 namespace raster {
@@ -20,6 +21,19 @@ inline RowInput row_input(const uint8_t* data, int32_t first, int32_t plane_byte
                           uint8_t index_offset) {
     const State& s = state();
     return RowInput{data, first, plane_bytes, index_offset, s.lookup16.data(), s.lookup32.data()};
+}
+
+// Places a w x h image at the current position when the flags ask for it,
+// else at (x, y), and makes its visible part the image area.
+inline Placement place_image(int32_t flags, int64_t x, int64_t y, int64_t w, int64_t h) {
+    const State& s = state();
+    if (flags & RL_AT_POSITION) {
+        x = s.pos_x;
+        y = s.pos_y;
+    }
+    const Placement p = place(x, y, w, h, s.geometry);
+    set_image_area(p);
+    return p;
 }
 
 // Destination of visible row `row` (0 = first visible) of placement `p`.

@@ -115,10 +115,7 @@ extern "C" int32_t rl_show_pcx(const char* name, int32_t flags) {
         if (g.depth > 8) rl_set_palette(0, colours, triples.data());
     }
 
-    const int64_t x0 = (flags & RL_AT_POSITION) ? s.pos_x : min_x;
-    const int64_t y0 = (flags & RL_AT_POSITION) ? s.pos_y : min_y;
-    const Placement p = place(x0, y0, width, height, g);
-    set_image_area(p);
+    const Placement p = place_image(flags, min_x, min_y, width, height);
 
     if (!p.empty()) {
         const size_t line_size = static_cast<size_t>(line_plane_bytes) * planes;

@@ -1,5 +1,5 @@
-// Helpers of the waveOut and midiOut tests: the backend variables, a log
-// of device callbacks, scratch files and running a tool.
+// Helpers of the waveOut and midiOut tests: PCM formats, the backend
+// variables, a log of device callbacks, scratch files and running a tool.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +20,18 @@
 #include "win32/winmm.h"
 
 namespace mmtest {
+
+// A PCM format with its block size and byte rate worked out.
+inline WAVEFORMATEX pcm(WORD channels, WORD bits, DWORD rate) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.wBitsPerSample = bits;
+    f.nSamplesPerSec = rate;
+    f.nBlockAlign = WORD(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    return f;
+}
 
 // Sets a variable for one test and puts the old value back.
 class ScopedEnv {

@@ -4,34 +4,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include "file_text.h"
 #include "scratch_dir.h"
 #include "win32/kernel.h"
 #include "win32/kernel_ext.h"
 
 namespace fs = std::filesystem;
+using testing_support::read_file;
 using testing_support::ScratchDrive;
+using testing_support::write_file;
 
 namespace {
-
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Sets or clears variables for one test and puts the old values back.
 class EnvGuard {

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,26 +16,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "file_text.h"
 #include "scratch_dir.h"
 #include "win32/kernel.h"
 
 extern char** environ;
 
 namespace fs = std::filesystem;
+using testing_support::read_file;
 using testing_support::ScratchDrive;
+using testing_support::write_file;
 
 namespace {
-
-void write_file(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // ---- Profile -----------------------------------------------------------------
 
@@ -69,6 +59,25 @@ protected:
         std::string buffer(64, '#');
         DWORD result = GetProfileStringA(section, key, def, buffer.data(), size);
         return {result, buffer};
+    }
+
+    // What a buffer of `size` bytes gets: the result, the bytes written,
+    // and nothing touched after them.
+    struct Cut {
+        DWORD size;
+        DWORD result;
+        std::string written;
+    };
+
+    void expect_cuts(const char* section, const char* key, const char* def,
+                     const std::vector<Cut>& cases) {
+        for (const Cut& test : cases) {
+            auto [result, buffer] = get(section, key, def, test.size);
+            EXPECT_EQ(result, test.result) << "size " << test.size;
+            EXPECT_EQ(buffer.substr(0, test.written.size()), test.written) << "size " << test.size;
+            EXPECT_EQ(buffer.find_first_not_of('#', test.written.size()), std::string::npos)
+                << "size " << test.size;
+        }
     }
 
     ScratchDrive drive_;
@@ -113,24 +122,14 @@ TEST_F(Win32Profile, MissingFileGivesDefault) {
 
 TEST_F(Win32Profile, StringCutToBuffer) {
     // "C:\trace.log" is 12 characters.
-    struct Case {
-        DWORD size;
-        DWORD result;
-        std::string written;
-    } cases[] = {
-        {0, 0, ""},
-        {1, 0, std::string("\0", 1)},
-        {12, 11, std::string("C:\\trace.lo\0", 12)},
-        {13, 12, std::string("C:\\trace.log\0", 13)},
-        {40, 12, std::string("C:\\trace.log\0", 13)},
-    };
-    for (const Case& test : cases) {
-        auto [result, buffer] = get("SONVEX", "SONVEXDebug", "None", test.size);
-        EXPECT_EQ(result, test.result) << "size " << test.size;
-        EXPECT_EQ(buffer.substr(0, test.written.size()), test.written) << "size " << test.size;
-        EXPECT_EQ(buffer.find_first_not_of('#', test.written.size()), std::string::npos)
-            << "size " << test.size;
-    }
+    expect_cuts("SONVEX", "SONVEXDebug", "None",
+                {
+                    {0, 0, ""},
+                    {1, 0, std::string("\0", 1)},
+                    {12, 11, std::string("C:\\trace.lo\0", 12)},
+                    {13, 12, std::string("C:\\trace.log\0", 13)},
+                    {40, 12, std::string("C:\\trace.log\0", 13)},
+                });
     // The default is cut the same way.
     auto [result, buffer] = get("SONVEX", "Missing", "Default", 4);
     EXPECT_EQ(result, 3u);
@@ -139,28 +138,18 @@ TEST_F(Win32Profile, StringCutToBuffer) {
 
 TEST_F(Win32Profile, KeyAndSectionListsCutToBuffer) {
     // Keys of [Pair]: "ab\0cd\0\0" needs 7 bytes.
-    struct Case {
-        DWORD size;
-        DWORD result;
-        std::string written;
-    } cases[] = {
-        {0, 0, ""},
-        {1, 0, std::string("\0", 1)},
-        {2, 0, std::string("\0\0", 2)},
-        {3, 1, std::string("a\0\0", 3)},
-        {4, 2, std::string("ab\0\0", 4)},
-        {5, 3, std::string("ab\0\0\0", 5)},
-        {6, 4, std::string("ab\0c\0\0", 6)},
-        {7, 6, std::string("ab\0cd\0\0", 7)},
-        {20, 6, std::string("ab\0cd\0\0", 7)},
-    };
-    for (const Case& test : cases) {
-        auto [result, buffer] = get("pair", nullptr, "unused", test.size);
-        EXPECT_EQ(result, test.result) << "size " << test.size;
-        EXPECT_EQ(buffer.substr(0, test.written.size()), test.written) << "size " << test.size;
-        EXPECT_EQ(buffer.find_first_not_of('#', test.written.size()), std::string::npos)
-            << "size " << test.size;
-    }
+    expect_cuts("pair", nullptr, "unused",
+                {
+                    {0, 0, ""},
+                    {1, 0, std::string("\0", 1)},
+                    {2, 0, std::string("\0\0", 2)},
+                    {3, 1, std::string("a\0\0", 3)},
+                    {4, 2, std::string("ab\0\0", 4)},
+                    {5, 3, std::string("ab\0\0\0", 5)},
+                    {6, 4, std::string("ab\0c\0\0", 6)},
+                    {7, 6, std::string("ab\0cd\0\0", 7)},
+                    {20, 6, std::string("ab\0cd\0\0", 7)},
+                });
 
     const std::string sections("SONVEX\0Other Section\0Pair\0Blank\0\0", 33);
     auto [result, buffer] = get(nullptr, "ignored", "unused", 64);

@@ -17,19 +17,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using mmtest::CallbackLog;
+using mmtest::pcm;
 using mmtest::ScopedEnv;
 using Clock = std::chrono::steady_clock;
-
-WAVEFORMATEX pcm(WORD channels, WORD bits, DWORD rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.wBitsPerSample = bits;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = WORD(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
 
 // A device on the null backend, closed (after a reset) at the end.
 struct Device {
@@ -323,6 +313,15 @@ TEST(WaveOutReset, MarksQueuedHeadersDoneAndReportsThemFirst) {
     EXPECT_EQ(waveOutReset(device.handle), MMSYSERR_INVALHANDLE);
 }
 
+// Opens 8-bit mono at 8 kHz with the owner's callback, the owner as its
+// instance.
+template <typename Owner>
+MMRESULT open_with_callback(HWAVEOUT& h, Owner& owner) {
+    WAVEFORMATEX f = pcm(1, 8, 8000);
+    return waveOutOpen(&h, 0, &f, reinterpret_cast<DWORD_PTR>(&Owner::callback),
+                       reinterpret_cast<DWORD_PTR>(&owner), CALLBACK_FUNCTION);
+}
+
 // A callback that keeps two headers going by writing each back when it is
 // done, and stops after a number of rounds: writing from the callback must
 // work and must not deadlock.
@@ -344,11 +343,8 @@ struct Streamer {
 TEST(WaveOutCallbacks, CallbackMayWriteAgain) {
     ScopedEnv env("WIN32_AUDIO", "null");
     Streamer streamer;
-    WAVEFORMATEX f = pcm(1, 8, 8000);
     HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<DWORD_PTR>(&Streamer::callback),
-                          reinterpret_cast<DWORD_PTR>(&streamer), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(open_with_callback(h, streamer), MMSYSERR_NOERROR);
     Buffer a(h, 80), b(h, 80);  // 10 ms each
     ASSERT_EQ(waveOutWrite(h, &a.header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutWrite(h, &b.header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
@@ -381,11 +377,8 @@ struct SelfCloser {
 TEST(WaveOutCallbacks, ResetAndCloseFromTheCallback) {
     ScopedEnv env("WIN32_AUDIO", "null");
     SelfCloser closer;
-    WAVEFORMATEX f = pcm(1, 8, 8000);
     HWAVEOUT h = nullptr;
-    ASSERT_EQ(waveOutOpen(&h, 0, &f, reinterpret_cast<DWORD_PTR>(&SelfCloser::callback),
-                          reinterpret_cast<DWORD_PTR>(&closer), CALLBACK_FUNCTION),
-              MMSYSERR_NOERROR);
+    ASSERT_EQ(open_with_callback(h, closer), MMSYSERR_NOERROR);
     Buffer a(h, 80), b(h, 8000);  // 10 ms, then 1 s that the reset cuts short
     closer.first = reinterpret_cast<DWORD_PTR>(&a.header);
     closer.second = reinterpret_cast<DWORD_PTR>(&b.header);

@@ -20,6 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using mmtest::le16;
 using mmtest::le32;
+using mmtest::pcm;
 using mmtest::ScopedEnv;
 
 struct Wav {
@@ -66,17 +67,6 @@ Wav parse_wav(const std::vector<uint8_t>& file) {
     }
     if (!have_format || !have_data) wav.error = "fmt or data chunk missing";
     return wav;
-}
-
-WAVEFORMATEX pcm(WORD channels, WORD bits, DWORD rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.wBitsPerSample = bits;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = WORD(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
 }
 
 std::vector<uint8_t> noise(size_t bytes, uint32_t seed) {

@@ -13,6 +13,7 @@ namespace {
 
 using win32::detail::copy_out;
 using win32::detail::env_value;
+using win32::detail::length_or_no_memory;
 
 // Windows names variables without regard to case ("Path", "PATH"); the
 // exact spelling wins when both exist.
@@ -56,7 +57,7 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    try {
+    return length_or_no_memory([&]() -> DWORD {
         auto value = lookup(lpName);
         if (!value) {
             SetLastError(ERROR_ENVVAR_NOT_FOUND);
@@ -65,19 +66,11 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
         // An empty value returns 0 too; a cleared last error tells it apart.
         SetLastError(ERROR_SUCCESS);
         return copy_out(*value, lpBuffer, nSize);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+    });
 }
 
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-    try {
-        return copy_out(temp_folder(), lpBuffer, nBufferLength);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+    return length_or_no_memory([&] { return copy_out(temp_folder(), lpBuffer, nBufferLength); });
 }
 
 }  // extern "C"

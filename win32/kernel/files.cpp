@@ -192,6 +192,30 @@ std::shared_ptr<FileObject> file_for(HANDLE handle, DWORD needed, LPDWORD count,
     return file;
 }
 
+struct Transfer {
+    DWORD moved = 0;
+    ssize_t last = 1;  // what stopped it short: 0, or -1 with errno set
+};
+
+// Repeats `step(moved, chunk)`, a read or write of at most `chunk` bytes
+// after the first `moved`, until `count` bytes have moved, one moves
+// nothing, or one fails; a signal only makes it try again.
+template <typename Step>
+Transfer transfer(DWORD count, Step step) {
+    Transfer t;
+    while (t.moved < count) {
+        size_t chunk = std::min<size_t>(count - t.moved, SSIZE_MAX);
+        ssize_t n = step(t.moved, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            t.last = n;
+            break;
+        }
+        t.moved += static_cast<DWORD>(n);
+    }
+    return t;
+}
+
 }  // namespace
 
 extern "C" {
@@ -214,20 +238,12 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (!file) return FALSE;
     if (!lpBuffer && nNumberOfBytesToRead) return fail(ERROR_INVALID_PARAMETER);
     auto* out = static_cast<char*>(lpBuffer);
-    DWORD total = 0;
-    while (total < nNumberOfBytesToRead) {
-        size_t chunk = std::min<size_t>(nNumberOfBytesToRead - total, SSIZE_MAX);
-        ssize_t got = read(file->fd, out + total, chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            *lpNumberOfBytesRead = total;
-            return fail(errno == EIO ? ERROR_READ_FAULT : error_from_errno(errno));
-        }
-        if (got == 0) break;  // end of file: success with what was read
-        total += static_cast<DWORD>(got);
-    }
-    *lpNumberOfBytesRead = total;
-    return TRUE;
+    Transfer t = transfer(nNumberOfBytesToRead, [&](DWORD moved, size_t chunk) {
+        return read(file->fd, out + moved, chunk);
+    });
+    *lpNumberOfBytesRead = t.moved;
+    if (t.last < 0) return fail(errno == EIO ? ERROR_READ_FAULT : error_from_errno(errno));
+    return TRUE;  // at the end of the file too, with what was read
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
@@ -236,18 +252,12 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (!file) return FALSE;
     if (!lpBuffer && nNumberOfBytesToWrite) return fail(ERROR_INVALID_PARAMETER);
     const auto* in = static_cast<const char*>(lpBuffer);
-    DWORD total = 0;
-    while (total < nNumberOfBytesToWrite) {
-        size_t chunk = std::min<size_t>(nNumberOfBytesToWrite - total, SSIZE_MAX);
-        ssize_t put = write(file->fd, in + total, chunk);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            *lpNumberOfBytesWritten = total;
-            return fail(put == 0 || errno == EIO ? ERROR_WRITE_FAULT : error_from_errno(errno));
-        }
-        total += static_cast<DWORD>(put);
-    }
-    *lpNumberOfBytesWritten = total;
+    Transfer t = transfer(nNumberOfBytesToWrite, [&](DWORD moved, size_t chunk) {
+        return write(file->fd, in + moved, chunk);
+    });
+    *lpNumberOfBytesWritten = t.moved;
+    if (t.last <= 0)
+        return fail(t.last == 0 || errno == EIO ? ERROR_WRITE_FAULT : error_from_errno(errno));
     return TRUE;
 }
 

@@ -249,21 +249,13 @@ UINT folder_result(const std::string& folder, LPSTR buffer, UINT size) {
 extern "C" {
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    try {
-        return folder_result(win32::windows_folder(), lpBuffer, uSize);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+    return win32::detail::length_or_no_memory(
+        [&] { return folder_result(win32::windows_folder(), lpBuffer, uSize); });
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    try {
-        return folder_result(system_folder(), lpBuffer, uSize);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
+    return win32::detail::length_or_no_memory(
+        [&] { return folder_result(system_folder(), lpBuffer, uSize); });
 }
 
 }  // extern "C"

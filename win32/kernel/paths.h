@@ -23,6 +23,18 @@ std::optional<std::string> env_value(const char* name);
 // the size needed, NUL included.
 DWORD copy_out(const std::string& text, char* buffer, DWORD size);
 
+// Runs the body of an entry point that returns a length, as copy_out does:
+// running out of memory sets ERROR_NOT_ENOUGH_MEMORY and returns 0.
+template <typename Body>
+DWORD length_or_no_memory(Body body) {
+    try {
+        return body();
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+}
+
 // Creates a folder and its parents; failures are ignored (the caller's
 // next step reports them).
 void make_folders(const std::string& host_folder);

@@ -114,25 +114,29 @@ Key& create_key(Store& store, int root, const KeyPath& path, bool& created) {
 
 // ---- Text form ---------------------------------------------------------------
 
+// Escapes of quoted text other than \xHH: one table, so that what is
+// written is what is read back.
+struct Escape {
+    char raw;
+    char letter;  // after the backslash
+};
+constexpr Escape kEscapes[] = {{'\\', '\\'}, {'"', '"'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}};
+
 void put_quoted(std::string& out, std::string_view text) {
     static const char digits[] = "0123456789abcdef";
     out += '"';
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20 || byte == 0x7f) {
-                out += "\\x";
-                out += digits[byte >> 4];
-                out += digits[byte & 15];
-            } else {
-                out += c;
-            }
+        const Escape* escape = std::ranges::find(kEscapes, c, &Escape::raw);
+        if (escape != std::end(kEscapes)) {
+            out += '\\';
+            out += escape->letter;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
         }
     }
     out += '"';
@@ -240,21 +244,16 @@ public:
             }
             if (pos_ >= text_.size()) return std::nullopt;
             char e = text_[pos_++];
-            switch (e) {
-            case '\\': out += '\\'; break;
-            case '"': out += '"'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'x': {
+            const Escape* escape = std::ranges::find(kEscapes, e, &Escape::letter);
+            if (escape != std::end(kEscapes)) {
+                out += escape->raw;
+            } else if (e == 'x') {
                 int high = pos_ < text_.size() ? hex_digit(text_[pos_]) : -1;
                 int low = pos_ + 1 < text_.size() ? hex_digit(text_[pos_ + 1]) : -1;
                 if (high < 0 || low < 0) return std::nullopt;
                 out += static_cast<char>(high * 16 + low);
                 pos_ += 2;
-                break;
-            }
-            default:
+            } else {
                 return std::nullopt;
             }
         }

@@ -4,39 +4,19 @@
 // their order is the order of the calls. A long message is sent before
 // midiOutLongMsg returns; its MOM_DONE, like MOM_OPEN and MOM_CLOSE, is
 // made on the device's callback thread with no lock of ours held.
-#include <algorithm>
-#include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <thread>
 
-#include "backend_config.h"
 #include "callback.h"
-#include "handle_table.h"
+#include "device_common.h"
 #include "midi_port.h"
 #include "win32/winmm.h"
 
 namespace win32::mm {
 
 namespace {
-
-DWORD load_flags(MIDIHDR* header) {
-    return std::atomic_ref<DWORD>(header->dwFlags).load(std::memory_order_acquire);
-}
-
-void store_flags(MIDIHDR* header, DWORD flags) {
-    std::atomic_ref<DWORD>(header->dwFlags).store(flags, std::memory_order_release);
-}
-
-MMRESULT check_header(MIDIHDR* header, UINT size) {
-    if (!header || size < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
-    if (reinterpret_cast<uintptr_t>(header) % alignof(MIDIHDR) != 0) return MMSYSERR_INVALPARAM;
-    return MMSYSERR_NOERROR;
-}
 
 // Data bytes that follow a status byte.
 int data_bytes(uint8_t status) {
@@ -59,17 +39,12 @@ public:
     MidiDevice(std::unique_ptr<MidiPort> port, const Callback& callback)
         : port_(std::move(port)), name_(port_->name()), callback_(callback) {}
 
-    ~MidiDevice() {
-        // Only a device closed from its own callback ends on its thread.
-        if (thread_.joinable()) thread_.detach();
-    }
-
     // May throw std::system_error when no thread can be made.
     void start(HMIDIOUT handle) {
         handle_ = handle;
         if (!callback_.any()) return;
         notices_.push_back({MOM_OPEN, 0});
-        thread_ = std::thread([self = shared_from_this()] { self->run(); });
+        thread_.start([self = shared_from_this()] { self->run(); });
     }
 
     std::string product_name() const { return name_; }
@@ -101,35 +76,28 @@ public:
     MMRESULT prepare(MIDIHDR* header) {
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
-        DWORD flags = load_flags(header);
-        if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-        if (!header->lpData && header->dwBufferLength != 0) return MMSYSERR_INVALPARAM;
-        store_flags(header, flags | MHDR_PREPARED);
-        return MMSYSERR_NOERROR;
+        return prepare_header(header);
     }
 
     MMRESULT unprepare(MIDIHDR* header) {
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
-        DWORD flags = load_flags(header);
-        if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-        store_flags(header, flags & ~MHDR_PREPARED);
-        return MMSYSERR_NOERROR;
+        return unprepare_header(header);
     }
 
     MMRESULT long_message(MIDIHDR* header) {
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
         DWORD flags = load_flags(header);
-        if (!(flags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-        if (flags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+        MMRESULT result = check_queueable<MIDIHDR>(flags);
+        if (result != MMSYSERR_NOERROR) return result;
         if (!header->lpData || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
         if (callback_.any()) notices_.push_back({MOM_DONE, reinterpret_cast<DWORD_PTR>(header)});
-        store_flags(header, (flags & ~MHDR_DONE) | MHDR_INQUEUE);
+        mark_queued(header, flags);
         bool sent = port_->send_long(reinterpret_cast<const uint8_t*>(header->lpData),
                                      header->dwBufferLength);
         running_status_ = 0;
-        store_flags(header, (load_flags(header) & ~MHDR_INQUEUE) | MHDR_DONE);
+        mark_done(header);
         wake_.notify_all();
         return sent ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
     }
@@ -159,10 +127,7 @@ public:
         if (!callback_.any()) return MMSYSERR_NOERROR;
         notices_.push_back({MOM_CLOSE, 0});
         wake_.notify_all();
-        // From our own callback the thread ends once the callback returns.
-        if (std::this_thread::get_id() == thread_id_) return MMSYSERR_NOERROR;
-        lock.unlock();
-        thread_.join();
+        thread_.join_unless_current(lock);
         return MMSYSERR_NOERROR;
     }
 
@@ -174,7 +139,7 @@ private:
 
     void run() {
         std::unique_lock lock(mutex_);
-        thread_id_ = std::this_thread::get_id();
+        thread_.enter();
         for (;;) {
             wake_.wait(lock, [&] { return !notices_.empty() || closing_; });
             if (notices_.empty()) break;
@@ -190,27 +155,16 @@ private:
     const std::string name_;
     const Callback callback_;
     HMIDIOUT handle_ = nullptr;
-    std::thread thread_;
+    DeviceThread thread_;
 
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::thread::id thread_id_;
     std::deque<Notice> notices_;
     uint8_t running_status_ = 0;
     bool closing_ = false;
 };
 
-using Table = HandleTable<MidiDevice>;
-
-std::shared_ptr<MidiDevice> device_of(HMIDIOUT handle) {
-    return Table::instance().find(reinterpret_cast<uintptr_t>(handle));
-}
-
-constexpr UINT kDeviceCount = 1;
-
-bool names_the_device(UINT_PTR id) {
-    return id < kDeviceCount || id == MIDI_MAPPER || id == UINT_PTR(-1);
-}
+using Devices = OpenDevices<MidiDevice, HMIDIOUT>;
 
 }  // namespace
 
@@ -223,26 +177,10 @@ extern "C" {
 UINT WINAPI midiOutGetNumDevs(void) { return kDeviceCount; }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
-    if (!pmoc) return MMSYSERR_INVALPARAM;
-    try {
-        MIDIOUTCAPSA caps{};
-        caps.wMid = 0xFFFF;  // no registered maker
-        caps.wPid = 0xFFFF;
-        caps.vDriverVersion = 0x0100;
+    return Devices::caps(uDeviceID, pmoc, cbmoc, midi_port_name, [](MIDIOUTCAPSA& caps) {
         caps.wTechnology = MOD_MIDIPORT;
         caps.wChannelMask = 0xFFFF;
-        if (names_the_device(uDeviceID)) {
-            copy_product_name(caps.szPname, midi_port_name());
-        } else if (auto device = device_of(reinterpret_cast<HMIDIOUT>(uDeviceID))) {
-            copy_product_name(caps.szPname, device->product_name());
-        } else {
-            return MMSYSERR_BADDEVICEID;
-        }
-        std::memcpy(pmoc, &caps, std::min<size_t>(cbmoc, sizeof caps));
-        return MMSYSERR_NOERROR;
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    }
+    });
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback,
@@ -257,63 +195,33 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
         std::unique_ptr<MidiPort> port;
         result = open_midi_port(port);
         if (result != MMSYSERR_NOERROR) return result;
-        auto device = std::make_shared<MidiDevice>(std::move(port), callback);
-        uintptr_t value = Table::instance().add(device);
-        HMIDIOUT handle = reinterpret_cast<HMIDIOUT>(value);
-        try {
-            device->start(handle);
-        } catch (...) {
-            Table::instance().remove(value);
-            return MMSYSERR_NOMEM;
-        }
-        *phmo = handle;
-        return MMSYSERR_NOERROR;
+        return Devices::add(std::make_shared<MidiDevice>(std::move(port), callback), phmo);
     } catch (...) {
         return MMSYSERR_NOMEM;
     }
 }
 
-MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
-    auto device = device_of(hmo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = device->close();
-    if (result == MMSYSERR_NOERROR) Table::instance().remove(reinterpret_cast<uintptr_t>(hmo));
-    return result;
-}
+MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) { return Devices::close(hmo); }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
-    auto device = device_of(hmo);
+    auto device = Devices::find(hmo);
     return device ? device->short_message(dwMsg) : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    auto device = device_of(hmo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = check_header(pmh, cbmh);
-    if (result != MMSYSERR_NOERROR) return result;
-    try {
-        return device->long_message(pmh);
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    }
+    return Devices::with_header(hmo, pmh, cbmh, &MidiDevice::long_message);
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    auto device = device_of(hmo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = check_header(pmh, cbmh);
-    return result != MMSYSERR_NOERROR ? result : device->prepare(pmh);
+    return Devices::with_header(hmo, pmh, cbmh, &MidiDevice::prepare);
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    auto device = device_of(hmo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = check_header(pmh, cbmh);
-    return result != MMSYSERR_NOERROR ? result : device->unprepare(pmh);
+    return Devices::with_header(hmo, pmh, cbmh, &MidiDevice::unprepare);
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
-    auto device = device_of(hmo);
+    auto device = Devices::find(hmo);
     return device ? device->reset() : MMSYSERR_INVALHANDLE;
 }
 

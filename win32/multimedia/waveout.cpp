@@ -7,19 +7,15 @@
 // and friends. The device thread never reads a header's data after the
 // header is marked done, so a caller may free it from then on.
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <thread>
 #include <vector>
 
-#include "backend_config.h"
 #include "callback.h"
-#include "handle_table.h"
+#include "device_common.h"
 #include "pcm_sink.h"
 #include "win32/winmm.h"
 
@@ -29,21 +25,6 @@ namespace {
 
 constexpr uint32_t kMinRate = 1000;
 constexpr uint32_t kMaxRate = 192000;
-
-// Header flags are polled by callers on other threads (the done flag).
-DWORD load_flags(WAVEHDR* header) {
-    return std::atomic_ref<DWORD>(header->dwFlags).load(std::memory_order_acquire);
-}
-
-void store_flags(WAVEHDR* header, DWORD flags) {
-    std::atomic_ref<DWORD>(header->dwFlags).store(flags, std::memory_order_release);
-}
-
-MMRESULT check_header(WAVEHDR* header, UINT size) {
-    if (!header || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-    if (reinterpret_cast<uintptr_t>(header) % alignof(WAVEHDR) != 0) return MMSYSERR_INVALPARAM;
-    return MMSYSERR_NOERROR;
-}
 
 // Reads only the PCMWAVEFORMAT part: callers may pass that shorter
 // structure, and cbSize means nothing for PCM.
@@ -70,15 +51,10 @@ public:
           format_(sink_->format()),
           callback_(callback) {}
 
-    ~WaveDevice() {
-        // Only a device closed from its own callback ends on its thread.
-        if (thread_.joinable()) thread_.detach();
-    }
-
     // May throw std::system_error when no thread can be made.
     void start(HWAVEOUT handle) {
         handle_ = handle;
-        thread_ = std::thread([self = shared_from_this()] { self->run(); });
+        thread_.start([self = shared_from_this()] { self->run(); });
     }
 
     std::string product_name() const { return name_; }
@@ -86,28 +62,21 @@ public:
     MMRESULT prepare(WAVEHDR* header) {
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
-        DWORD flags = load_flags(header);
-        if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-        if (!header->lpData && header->dwBufferLength != 0) return MMSYSERR_INVALPARAM;
-        store_flags(header, flags | WHDR_PREPARED);
-        return MMSYSERR_NOERROR;
+        return prepare_header(header);
     }
 
     MMRESULT unprepare(WAVEHDR* header) {
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
-        DWORD flags = load_flags(header);
-        if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-        store_flags(header, flags & ~WHDR_PREPARED);
-        return MMSYSERR_NOERROR;
+        return unprepare_header(header);
     }
 
     MMRESULT write(WAVEHDR* header) {
         std::lock_guard lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
         DWORD flags = load_flags(header);
-        if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-        if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+        MMRESULT result = check_queueable<WAVEHDR>(flags);
+        if (result != MMSYSERR_NOERROR) return result;
         if (!header->lpData && header->dwBufferLength != 0) return MMSYSERR_INVALPARAM;
         if (failed_) return MMSYSERR_NODRIVER;
         // Data and length are taken now: changing them while queued cannot
@@ -117,7 +86,7 @@ public:
         entry.data = reinterpret_cast<const uint8_t*>(header->lpData);
         entry.frames = header->dwBufferLength / format_.frame_bytes();
         entries_.push_back(entry);
-        store_flags(header, (flags & ~WHDR_DONE) | WHDR_INQUEUE);
+        mark_queued(header, flags);
         wake_.notify_all();
         return MMSYSERR_NOERROR;
     }
@@ -126,7 +95,7 @@ public:
         std::unique_lock lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
         uint64_t ticket = ++resets_asked_;
-        if (std::this_thread::get_id() == thread_id_) {
+        if (thread_.is_current()) {
             // From our own callback: the notices go out when it returns.
             reset_locked();
             return MMSYSERR_NOERROR;
@@ -143,10 +112,7 @@ public:
         if (!entries_.empty()) return WAVERR_STILLPLAYING;
         closing_ = true;
         wake_.notify_all();
-        // From our own callback the thread ends once the callback returns.
-        if (std::this_thread::get_id() == thread_id_) return MMSYSERR_NOERROR;
-        lock.unlock();
-        thread_.join();
+        thread_.join_unless_current(lock);
         return MMSYSERR_NOERROR;
     }
 
@@ -162,7 +128,7 @@ private:
     void run() {
         {
             std::lock_guard lock(mutex_);
-            thread_id_ = std::this_thread::get_id();
+            thread_.enter();
         }
         notify(WOM_OPEN, 0);
         std::unique_lock lock(mutex_);
@@ -244,7 +210,7 @@ private:
     }
 
     void mark_done_locked(WAVEHDR* header) {
-        store_flags(header, (load_flags(header) & ~WHDR_INQUEUE) | WHDR_DONE);
+        mark_done(header);
         done_.push_back(header);
     }
 
@@ -278,12 +244,11 @@ private:
     const PcmFormat format_;
     const Callback callback_;
     HWAVEOUT handle_ = nullptr;
-    std::thread thread_;
+    DeviceThread thread_;
 
     std::mutex mutex_;
     std::condition_variable wake_;     // tells the device thread
     std::condition_variable settled_;  // tells callers waiting for a reset
-    std::thread::id thread_id_;
     std::deque<Entry> entries_;  // queued headers in play order
     size_t next_to_send_ = 0;    // entries before it are wholly in the sink
     uint64_t sent_frames_ = 0;   // sink position after the last frame sent
@@ -296,17 +261,7 @@ private:
     bool failed_ = false;
 };
 
-using Table = HandleTable<WaveDevice>;
-
-std::shared_ptr<WaveDevice> device_of(HWAVEOUT handle) {
-    return Table::instance().find(reinterpret_cast<uintptr_t>(handle));
-}
-
-constexpr UINT kDeviceCount = 1;
-
-bool names_the_device(UINT_PTR id) {
-    return id < kDeviceCount || id == WAVE_MAPPER || id == UINT_PTR(-1);
-}
+using Devices = OpenDevices<WaveDevice, HWAVEOUT>;
 
 }  // namespace
 
@@ -319,26 +274,10 @@ extern "C" {
 UINT WINAPI waveOutGetNumDevs(void) { return kDeviceCount; }
 
 MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR uDeviceID, LPWAVEOUTCAPSA pwoc, UINT cbwoc) {
-    if (!pwoc) return MMSYSERR_INVALPARAM;
-    try {
-        WAVEOUTCAPSA caps{};
-        caps.wMid = 0xFFFF;  // no registered maker
-        caps.wPid = 0xFFFF;
-        caps.vDriverVersion = 0x0100;
+    return Devices::caps(uDeviceID, pwoc, cbwoc, pcm_sink_name, [](WAVEOUTCAPSA& caps) {
         caps.wChannels = 2;
         caps.dwFormats = pcm_sink_formats();
-        if (names_the_device(uDeviceID)) {
-            copy_product_name(caps.szPname, pcm_sink_name());
-        } else if (auto device = device_of(reinterpret_cast<HWAVEOUT>(uDeviceID))) {
-            copy_product_name(caps.szPname, device->product_name());
-        } else {
-            return MMSYSERR_BADDEVICEID;
-        }
-        std::memcpy(pwoc, &caps, std::min<size_t>(cbwoc, sizeof caps));
-        return MMSYSERR_NOERROR;
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    }
+    });
 }
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwfx,
@@ -358,58 +297,28 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwf
         std::unique_ptr<PcmSink> sink;
         result = open_pcm_sink(format, sink);
         if (result != MMSYSERR_NOERROR) return result;
-        auto device = std::make_shared<WaveDevice>(std::move(sink), callback);
-        uintptr_t value = Table::instance().add(device);
-        HWAVEOUT handle = reinterpret_cast<HWAVEOUT>(value);
-        try {
-            device->start(handle);
-        } catch (...) {
-            Table::instance().remove(value);
-            return MMSYSERR_NOMEM;
-        }
-        *phwo = handle;
-        return MMSYSERR_NOERROR;
+        return Devices::add(std::make_shared<WaveDevice>(std::move(sink), callback), phwo);
     } catch (...) {
         return MMSYSERR_NOMEM;
     }
 }
 
-MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
-    auto device = device_of(hwo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = device->close();
-    if (result == MMSYSERR_NOERROR) Table::instance().remove(reinterpret_cast<uintptr_t>(hwo));
-    return result;
-}
+MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) { return Devices::close(hwo); }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh) {
-    auto device = device_of(hwo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = check_header(pwh, cbwh);
-    return result != MMSYSERR_NOERROR ? result : device->prepare(pwh);
+    return Devices::with_header(hwo, pwh, cbwh, &WaveDevice::prepare);
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh) {
-    auto device = device_of(hwo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = check_header(pwh, cbwh);
-    return result != MMSYSERR_NOERROR ? result : device->unprepare(pwh);
+    return Devices::with_header(hwo, pwh, cbwh, &WaveDevice::unprepare);
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh) {
-    auto device = device_of(hwo);
-    if (!device) return MMSYSERR_INVALHANDLE;
-    MMRESULT result = check_header(pwh, cbwh);
-    if (result != MMSYSERR_NOERROR) return result;
-    try {
-        return device->write(pwh);
-    } catch (const std::bad_alloc&) {
-        return MMSYSERR_NOMEM;
-    }
+    return Devices::with_header(hwo, pwh, cbwh, &WaveDevice::write);
 }
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
-    auto device = device_of(hwo);
+    auto device = Devices::find(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     try {
         return device->reset();
