@@ -77,8 +77,7 @@ namespace {
 bool locate(State& s, DeviceContext& dc, int x, int y, int64_t& tx, int64_t& ty) {
     tx = int64_t(x) + dc.origin.x;
     ty = int64_t(y) + dc.origin.y;
-    const RECT c = clip_of(s, dc);
-    return tx >= c.left && tx < c.right && ty >= c.top && ty < c.bottom;
+    return clip_contains(s, dc, tx, ty);
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
     case Kind::Brush: return swap_into(dc->brush, object);
     case Kind::Pen: return swap_into(dc->pen, object);
     case Kind::Palette:  // SelectPalette's job
+    case Kind::Region:   // clip regions are the window system's
     case Kind::DC: break;
     }
     SetLastError(ERROR_INVALID_PARAMETER);

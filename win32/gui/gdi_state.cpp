@@ -171,6 +171,45 @@ RECT clip_of(State& s, DeviceContext& dc) {
     return r;
 }
 
+void clip_spans(State& s, DeviceContext& dc, int64_t y, std::vector<Span>& out) {
+    out.clear();
+    const RECT c = clip_of(s, dc);
+    if (y < c.top || y >= c.bottom || c.left >= c.right) return;
+    if (!dc.visible) {
+        out.push_back({c.left, c.right});
+        return;
+    }
+    const auto* row = dc.visible->row(y);
+    if (!row) return;
+    for (const Span& sp : *row) {
+        const int32_t l = std::max<int32_t>(sp.left, c.left), r = std::min<int32_t>(sp.right, c.right);
+        if (l < r) out.push_back({l, r});
+    }
+}
+
+bool clip_contains(State& s, DeviceContext& dc, int64_t x, int64_t y) {
+    const RECT c = clip_of(s, dc);
+    if (x < c.left || x >= c.right || y < c.top || y >= c.bottom) return false;
+    return !dc.visible || dc.visible->contains(x, y);
+}
+
+void fill_region(State& s, DeviceContext& dc, const Region& area, Rgb color) {
+    Surface& t = target_of(s, dc);
+    Encoder encoder = encoder_for(s, dc);
+    const uint32_t value = encoder.encode(color);
+    std::vector<Span> spans, parts;
+    for (const Band& band : area.bands()) {
+        for (int64_t y = band.top; y < band.bottom; ++y) {
+            clip_spans(s, dc, y, spans);
+            if (spans.empty()) continue;
+            parts = combine_spans(spans, band.spans, RegionOp::And);
+            uint8_t* row = t.row(y);
+            for (const Span& sp : parts)
+                for (int64_t x = sp.left; x < sp.right; ++x) store_pixel(row, x, t.format.bpp, value);
+        }
+    }
+}
+
 bool palette_screen(const State& s) { return s.screen.mode.bits_per_pixel == 8; }
 
 bool mapping_valid(const State& s, const Palette& p) {

@@ -7,18 +7,20 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "pixels.h"
+#include "region.h"
 #include "win32/gdi.h"
 #include "win32/gui_ext.h"
 #include "win32/user.h"
 
 namespace win32::gdi {
 
-enum class Kind { Bitmap, Palette, Font, Brush, Pen, DC };
+enum class Kind { Bitmap, Palette, Font, Brush, Pen, DC, Region };
 
 struct Object {
     explicit Object(Kind k) : kind(k) {}
@@ -52,6 +54,11 @@ struct Palette : Object {
 struct Font : Object {
     Font() : Object(Kind::Font) {}
     TEXTMETRICA metrics{};
+    // Created fonts: the font file and pixel size their glyphs come from.
+    // Stock fonts find theirs from their metrics when text is drawn.
+    std::string file;
+    int pixel_size = 0;
+    bool underline = false;
 };
 
 // Brushes and pens: solid colours for now.
@@ -59,6 +66,11 @@ struct Tool : Object {
     explicit Tool(Kind k) : Object(k) {}
     COLORREF color = 0;
     bool hollow = false;
+};
+
+struct RegionObject : Object {
+    RegionObject() : Object(Kind::Region) {}
+    Region region;
 };
 
 struct DeviceContext : Object {
@@ -76,8 +88,13 @@ struct DeviceContext : Object {
     POINT origin{0, 0};
     bool clipped = false;
     RECT clip{0, 0, 0, 0};
+    // The window's visible part (target coordinates) inside `clip`, when
+    // it is not a plain rectangle: windows above it, its shape, the part
+    // being painted.
+    std::shared_ptr<const Region> visible;
     COLORREF text_color = 0x000000;
     COLORREF bk_color = 0xFFFFFF;
+    int bk_mode = 2;  // OPAQUE
 };
 
 struct Screen {
@@ -100,6 +117,8 @@ struct State {
     std::array<HGDIOBJ, 18> stock{};  // by GetStockObject index
     std::shared_ptr<Bitmap> default_bitmap;  // 1x1 monochrome of new memory DCs
     DisplayModeListener listener;
+    // The window system's own follower of mode changes (repaints windows).
+    std::function<void()> window_system_listener;
 };
 
 // The state, created on first use from WIN32_SCREEN.
@@ -134,6 +153,19 @@ void release_dc_objects(DeviceContext& dc);
 Surface& target_of(State& s, DeviceContext& dc);
 // The drawable part of the DC's target, in target coordinates.
 RECT clip_of(State& s, DeviceContext& dc);
+
+// The drawable spans of target row y (clip rectangle and visible region),
+// left to right.
+void clip_spans(State& s, DeviceContext& dc, int64_t y, std::vector<Span>& out);
+bool clip_contains(State& s, DeviceContext& dc, int64_t x, int64_t y);
+
+// Window DCs: on the screen, `origin` as logical (0, 0), drawing only in
+// `visible` (screen coordinates).
+HDC create_window_dc(POINT origin, const Region& visible);
+bool set_window_dc_view(HDC hdc, POINT origin, const Region& visible);
+// Fills the region (target coordinates, further clipped by the DC) with a
+// colour.
+void fill_region(State& s, DeviceContext& dc, const Region& area, Rgb color);
 
 bool palette_screen(const State& s);
 bool mapping_valid(const State& s, const Palette& p);

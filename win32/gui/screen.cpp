@@ -6,14 +6,13 @@
 #include <cstring>
 
 #include "gdi_state.h"
+#include "wm.h"
 
 using namespace win32::gdi;
 using win32::DisplayModeListener;
 using win32::ScreenMode;
 
 namespace {
-
-constexpr DWORD kErrorInvalidWindowHandle = 1400;
 
 std::atomic<int> cursor_count{0};
 
@@ -59,13 +58,16 @@ ScreenMode stored_screen_mode() {
 
 bool reset_screen(const ScreenMode& mode) {
     DisplayModeListener listener;
+    std::function<void()> follower;
     {
         State& s = state();
         std::lock_guard lock(s.mutex);
         if (!set_screen_mode(s, mode)) return false;
         s.screen.stored = mode;
         listener = s.listener;
+        follower = s.window_system_listener;
     }
+    if (follower) follower();
     if (listener) listener(mode);
     return true;
 }
@@ -111,6 +113,38 @@ HDC create_screen_dc(POINT origin, const RECT& clip) {
     return reinterpret_cast<HDC>(dc->handle);
 }
 
+}  // namespace win32
+
+namespace win32::gdi {
+
+HDC create_window_dc(POINT origin, const Region& visible) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dc = make_dc(s, false);
+    dc->from_get_dc = true;
+    dc->origin = origin;
+    dc->clipped = true;
+    dc->clip = visible.bounds();
+    dc->visible = std::make_shared<const Region>(visible);
+    return reinterpret_cast<HDC>(dc->handle);
+}
+
+bool set_window_dc_view(HDC hdc, POINT origin, const Region& visible) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dc = find_dc(s, hdc);
+    if (!dc || dc->memory) return false;
+    dc->origin = origin;
+    dc->clipped = true;
+    dc->clip = visible.bounds();
+    dc->visible = std::make_shared<const Region>(visible);
+    return true;
+}
+
+}  // namespace win32::gdi
+
+namespace win32 {
+
 bool set_screen_dc_view(HDC hdc, POINT origin, const RECT& clip) {
     State& s = state();
     std::lock_guard lock(s.mutex);
@@ -119,6 +153,7 @@ bool set_screen_dc_view(HDC hdc, POINT origin, const RECT& clip) {
     dc->origin = origin;
     dc->clipped = true;
     dc->clip = clip;
+    dc->visible.reset();
     return true;
 }
 
@@ -127,11 +162,7 @@ bool set_screen_dc_view(HDC hdc, POINT origin, const RECT& clip) {
 extern "C" {
 
 HDC WINAPI GetDC(HWND hWnd) {
-    // Window DCs come with the window system; until then only the screen.
-    if (hWnd) {
-        SetLastError(kErrorInvalidWindowHandle);
-        return nullptr;
-    }
+    if (hWnd) return win32::wm::window_dc(hWnd);
     State& s = state();
     std::lock_guard lock(s.mutex);
     auto dc = make_dc(s, false);
@@ -140,6 +171,7 @@ HDC WINAPI GetDC(HWND hWnd) {
 }
 
 int WINAPI ReleaseDC(HWND, HDC hDC) {
+    win32::wm::forget_dc(hDC);
     State& s = state();
     std::lock_guard lock(s.mutex);
     auto dc = find_dc(s, hDC);
@@ -151,6 +183,7 @@ int WINAPI ReleaseDC(HWND, HDC hDC) {
 
 LONG WINAPI ChangeDisplaySettingsA(LPDEVMODEA lpDevMode, DWORD dwFlags) {
     DisplayModeListener listener;
+    std::function<void()> follower;
     ScreenMode wanted;
     {
         State& s = state();
@@ -171,9 +204,11 @@ LONG WINAPI ChangeDisplaySettingsA(LPDEVMODEA lpDevMode, DWORD dwFlags) {
         if (wanted != s.screen.mode) {
             if (!set_screen_mode(s, wanted)) return DISP_CHANGE_FAILED;
             listener = s.listener;
+            follower = s.window_system_listener;
         }
         if (lpDevMode && (dwFlags & CDS_UPDATEREGISTRY)) s.screen.stored = wanted;
     }
+    if (follower) follower();
     if (listener) listener(wanted);
     return DISP_CHANGE_SUCCESSFUL;
 }

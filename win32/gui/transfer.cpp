@@ -74,10 +74,16 @@ int WINAPI SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, in
     RowConverter convert(info.format, info.colors.data(), raw.empty() ? nullptr : raw.data(),
                          encoder);
     const auto* bits = static_cast<const uint8_t*>(lpvBits);
+    std::vector<Span> spans;
     for (int64_t j = j0; j < j1; ++j) {
         const int64_t scan = info.top_down ? ySrc + j : int64_t(ySrc) + int64_t(h) - 1 - j;
-        convert.convert(bits + (scan - lo) * info.stride, xSrc + i0, t.row(y0 + j), x0 + i0,
-                        i1 - i0);
+        clip_spans(s, *dc, y0 + j, spans);
+        for (const Span& sp : spans) {
+            const int64_t a = std::max(i0, sp.left - x0), b = std::min(i1, sp.right - x0);
+            if (a < b)
+                convert.convert(bits + (scan - lo) * info.stride, xSrc + a, t.row(y0 + j), x0 + a,
+                                b - a);
+        }
     }
     return int(lines);
 }
@@ -137,13 +143,24 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
         pattern = encoder.encode(rgb_of(dst->brush->color));
     }
 
+    std::vector<Span> spans;
+    // Columns [a, b) of the rectangle that row j may change.
+    auto each_span = [&](int64_t j, auto&& body) {
+        clip_spans(s, *dst, dy + j, spans);
+        for (const Span& sp : spans) {
+            const int64_t a = std::max(i0, sp.left - dx), b = std::min(i1, sp.right - dx);
+            if (a < b) body(a, b);
+        }
+    };
     if (!src) {
         for (int64_t j = j0; j < j1; ++j) {
             uint8_t* row = d.row(dy + j);
-            for (int64_t i = i0; i < i1; ++i) {
-                uint32_t v = rop3(code, pattern, 0, load_pixel(row, dx + i, bpp));
-                store_pixel(row, dx + i, bpp, v & value_mask);
-            }
+            each_span(j, [&](int64_t a, int64_t b) {
+                for (int64_t i = a; i < b; ++i) {
+                    uint32_t v = rop3(code, pattern, 0, load_pixel(row, dx + i, bpp));
+                    store_pixel(row, dx + i, bpp, v & value_mask);
+                }
+            });
         }
         return TRUE;
     }
@@ -172,15 +189,19 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
         const int64_t j = upward ? j1 - 1 - k : j0 + k;
         convert.convert(from.row(sy + j), sx + i0, line.data(), 0, n);
         uint8_t* row = d.row(dy + j);
-        if (code == kSrcCopy && bpp >= 8) {
-            std::memcpy(row + (dx + i0) * (bpp / 8), line.data(), size_t(n * (bpp / 8)));
-            continue;
-        }
-        for (int64_t i = 0; i < n; ++i) {
-            const int64_t at = dx + i0 + i;
-            uint32_t v = rop3(code, pattern, load_pixel(line.data(), i, bpp), load_pixel(row, at, bpp));
-            store_pixel(row, at, bpp, v & value_mask);
-        }
+        each_span(j, [&](int64_t a, int64_t b) {
+            if (code == kSrcCopy && bpp >= 8) {
+                std::memcpy(row + (dx + a) * (bpp / 8), line.data() + (a - i0) * (bpp / 8),
+                            size_t((b - a) * (bpp / 8)));
+                return;
+            }
+            for (int64_t i = a - i0; i < b - i0; ++i) {
+                const int64_t at = dx + i0 + i;
+                uint32_t v =
+                    rop3(code, pattern, load_pixel(line.data(), i, bpp), load_pixel(row, at, bpp));
+                store_pixel(row, at, bpp, v & value_mask);
+            }
+        });
     }
     return TRUE;
 }
