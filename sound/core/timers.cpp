@@ -29,6 +29,8 @@ struct Service {
     bool ticked = false;
     std::atomic<int32_t> loop_entries{0};
     std::atomic<int32_t> tick_entries{0};
+    // The timer whose callback the tick is running, -1 between callbacks.
+    std::atomic<int32_t> in_callback{-1};
 };
 
 Service& service() {
@@ -91,8 +93,12 @@ void service_tick(uint32_t now) {
                 if (elapsed < period) break;
                 elapsed -= period;
                 t.elapsed.store(elapsed, std::memory_order_relaxed);
-                if (SVXTIMERCB cb = t.callback.load(std::memory_order_relaxed))
-                    cb(t.user.load(std::memory_order_relaxed));
+                if (SVXTIMERCB cb = t.callback.load(std::memory_order_relaxed)) {
+                    s.in_callback.store(i, std::memory_order_seq_cst);
+                    if (t.state.load(std::memory_order_seq_cst) == 2)
+                        cb(t.user.load(std::memory_order_relaxed));
+                    s.in_callback.store(-1, std::memory_order_release);
+                }
                 elapsed = t.elapsed.load(std::memory_order_relaxed);
             }
             t.elapsed.store(elapsed, std::memory_order_relaxed);
@@ -196,7 +202,14 @@ void SVX_stop_timer(HSVXTIMER timer) {
 }
 
 void SVX_release_timer_handle(HSVXTIMER timer) {
-    if (TimerEntry* t = entry(timer)) t->state.store(0);
+    TimerEntry* t = entry(timer);
+    if (!t) return;
+    t->state.store(0, std::memory_order_seq_cst);
+    // Once this returns the callback is not running and will not run again,
+    // so its owner may free what the user value points to. The service
+    // thread itself (a callback releasing a timer) never waits.
+    if (background_count == 0)
+        while (service().in_callback.load(std::memory_order_seq_cst) == timer) SwitchToThread();
 }
 
 void SVX_start_all_timers() {

@@ -216,3 +216,43 @@ TEST_P(ServiceThread, ForegroundRunsDuringCallbacksOnlyWhenNotSuspended) {
 INSTANTIATE_TEST_SUITE_P(SuspendPreference, ServiceThread, ::testing::Values(1, 0));
 
 }  // namespace
+
+namespace {
+
+class ServiceThreadRelease : public testing_support::SoundLibrary {};
+
+struct SlowCallback {
+    std::atomic<int> inside{0};
+    std::atomic<int> entered{0};
+};
+
+void SVXCALLBACK slow_callback(uintptr_t user) {
+    auto* s = reinterpret_cast<SlowCallback*>(user);
+    s->inside = 1;
+    s->entered++;
+    Sleep(40);
+    s->inside = 0;
+}
+
+TEST_F(ServiceThreadRelease, ReturnsOnlyOnceTheCallbackHasFinished) {
+    ASSERT_EQ(SVX_startup(), 1);
+    SVX_set_preference(SVX_PREF_SUSPEND_FOREGROUND, 0);
+    SlowCallback s;
+    HSVXTIMER t = SVX_register_timer(slow_callback);
+    SVX_set_timer_user(t, reinterpret_cast<uintptr_t>(&s));
+    SVX_set_timer_frequency(t, 100);
+    SVX_start_timer(t);
+    for (int round = 0; round < 3; ++round) {
+        while (s.inside.load() == 0) Sleep(1);
+        SVX_release_timer_handle(t);
+        // The owner may now free what the callback uses.
+        EXPECT_EQ(s.inside.load(), 0) << "round " << round;
+        const int entered = s.entered.load();
+        Sleep(60);
+        EXPECT_EQ(s.entered.load(), entered) << "ran after its release";
+        t = SVX_register_timer(slow_callback);
+        SVX_start_timer(t);
+    }
+}
+
+}  // namespace
