@@ -64,6 +64,14 @@ public:
     BackgroundWork& operator=(const BackgroundWork&) = delete;
 };
 
+// Registers a callback in a record's slot and returns the one it replaces;
+// a null record registers nothing.
+template <typename Record, typename Callback>
+Callback exchange_callback(Record* record, std::atomic<Callback> Record::*slot,
+                           Callback callback) {
+    return record ? (record->*slot).exchange(callback) : nullptr;
+}
+
 // Timer service, stopped by shutdown.
 void stop_timer_service();
 

@@ -360,23 +360,19 @@ void SVX_set_sample_ms_position(HSAMPLE handle, int32_t milliseconds) {
 }
 
 SVXSAMPLECB SVX_register_SOB_callback(HSAMPLE handle, SVXSAMPLECB callback) {
-    Sample* sample = sample_of(handle);
-    return sample ? sample->start_of_block.exchange(callback) : nullptr;
+    return exchange_callback(sample_of(handle), &Sample::start_of_block, callback);
 }
 
 SVXSAMPLECB SVX_register_EOB_callback(HSAMPLE handle, SVXSAMPLECB callback) {
-    Sample* sample = sample_of(handle);
-    return sample ? sample->end_of_buffer.exchange(callback) : nullptr;
+    return exchange_callback(sample_of(handle), &Sample::end_of_buffer, callback);
 }
 
 SVXSAMPLECB SVX_register_EOS_callback(HSAMPLE handle, SVXSAMPLECB callback) {
-    Sample* sample = sample_of(handle);
-    return sample ? sample->end_of_sample.exchange(callback) : nullptr;
+    return exchange_callback(sample_of(handle), &Sample::end_of_sample, callback);
 }
 
 SVXSAMPLECB SVX_register_EOF_callback(HSAMPLE handle, SVXSAMPLECB callback) {
-    Sample* sample = sample_of(handle);
-    return sample ? sample->end_of_file.exchange(callback) : nullptr;
+    return exchange_callback(sample_of(handle), &Sample::end_of_file, callback);
 }
 
 // Indices past the eight slots are refused rather than written past them.

@@ -301,13 +301,11 @@ int32_t SVX_MIDI_handle_reacquire(HMDIDRIVER handle) {
 }
 
 SVXEVENTCB SVX_register_event_callback(HMDIDRIVER handle, SVXEVENTCB callback) {
-    MidiDriver* driver = driver_of(handle);
-    return driver ? driver->event_callback.exchange(callback) : nullptr;
+    return exchange_callback(driver_of(handle), &MidiDriver::event_callback, callback);
 }
 
 SVXTIMBRECB SVX_register_timbre_callback(HMDIDRIVER handle, SVXTIMBRECB callback) {
-    MidiDriver* driver = driver_of(handle);
-    return driver ? driver->timbre_callback.exchange(callback) : nullptr;
+    return exchange_callback(driver_of(handle), &MidiDriver::timbre_callback, callback);
 }
 
 void SVX_send_sysex_message(HMDIDRIVER handle, const void* message) {

@@ -987,20 +987,16 @@ void SVX_branch_index(HSEQUENCE handle, uint32_t marker) {
 }
 
 SVXPREFIXCB SVX_register_prefix_callback(HSEQUENCE handle, SVXPREFIXCB callback) {
-    Sequence* s = sequence_of(handle);
-    return s ? s->prefix_callback.exchange(callback) : nullptr;
+    return exchange_callback(sequence_of(handle), &Sequence::prefix_callback, callback);
 }
 SVXTRIGGERCB SVX_register_trigger_callback(HSEQUENCE handle, SVXTRIGGERCB callback) {
-    Sequence* s = sequence_of(handle);
-    return s ? s->trigger_callback.exchange(callback) : nullptr;
+    return exchange_callback(sequence_of(handle), &Sequence::trigger_callback, callback);
 }
 SVXSEQUENCECB SVX_register_sequence_callback(HSEQUENCE handle, SVXSEQUENCECB callback) {
-    Sequence* s = sequence_of(handle);
-    return s ? s->sequence_callback.exchange(callback) : nullptr;
+    return exchange_callback(sequence_of(handle), &Sequence::sequence_callback, callback);
 }
 SVXBEATCB SVX_register_beat_callback(HSEQUENCE handle, SVXBEATCB callback) {
-    Sequence* s = sequence_of(handle);
-    return s ? s->beat_callback.exchange(callback) : nullptr;
+    return exchange_callback(sequence_of(handle), &Sequence::beat_callback, callback);
 }
 
 void SVX_register_ICA_array(HSEQUENCE handle, const uint8_t* array) {
