@@ -61,11 +61,30 @@ struct Font : Object {
     bool underline = false;
 };
 
-// Brushes and pens: solid colours for now.
+// Brushes and pens.
 struct Tool : Object {
     explicit Tool(Kind k) : Object(k) {}
     COLORREF color = 0;
     bool hollow = false;
+    int style = 0;  // pens: PS_SOLID, PS_DOT, PS_ALTERNATE
+    int width = 1;  // pens
+    // Pattern brushes: up to 8x8 pixels, row by row, copied at creation.
+    // Colour bitmaps keep colours; monochrome ones keep bits, which take
+    // the DC's text (0) and background (1) colours when drawn.
+    int pattern_width = 0, pattern_height = 0;
+    std::vector<Rgb> pattern;
+    bool pattern_mono = false;
+};
+
+// A brush as raw pixel values of one target, repeating every width x
+// height pixels from the DC's logical origin.
+struct BrushPaint {
+    int width = 1, height = 1;
+    std::array<uint32_t, 64> raw{};
+    uint32_t at(int64_t lx, int64_t ly) const {
+        const int64_t px = ((lx % width) + width) % width, py = ((ly % height) + height) % height;
+        return raw[size_t(py * width + px)];
+    }
 };
 
 struct RegionObject : Object {
@@ -95,6 +114,9 @@ struct DeviceContext : Object {
     COLORREF text_color = 0x000000;
     COLORREF bk_color = 0xFFFFFF;
     int bk_mode = 2;  // OPAQUE
+    int rop2 = 13;    // R2_COPYPEN
+    int stretch_mode = 1;  // BLACKONWHITE
+    POINT position{0, 0};  // MoveToEx / LineTo
 };
 
 struct Screen {
@@ -166,6 +188,10 @@ bool set_window_dc_view(HDC hdc, POINT origin, const Region& visible);
 // Fills the region (target coordinates, further clipped by the DC) with a
 // colour.
 void fill_region(State& s, DeviceContext& dc, const Region& area, Rgb color);
+
+// The DC's brush (or `tool`) as raw values of its target; false when
+// hollow or missing.
+bool brush_paint(State& s, DeviceContext& dc, const Tool* tool, Encoder& encoder, BrushPaint& out);
 
 bool palette_screen(const State& s);
 bool mapping_valid(const State& s, const Palette& p);

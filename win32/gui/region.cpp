@@ -81,7 +81,7 @@ Region Region::from_rows(int32_t top, std::vector<std::vector<Span>> rows) {
     return r;
 }
 
-Region Region::round_rect(RECT r, int width, int height) {
+Region Region::round_rect(RECT r, int width, int height, int64_t first_row, int64_t end_row) {
     if (r.left > r.right) std::swap(r.left, r.right);
     if (r.top > r.bottom) std::swap(r.top, r.bottom);
     const int64_t w = int64_t(r.right) - r.left, h = int64_t(r.bottom) - r.top;
@@ -89,8 +89,11 @@ Region Region::round_rect(RECT r, int width, int height) {
     // Corner ellipses never exceed the rectangle.
     const double a = std::min<double>(std::abs(width), double(w)) / 2.0;
     const double b = std::min<double>(std::abs(height), double(h)) / 2.0;
-    std::vector<std::vector<Span>> rows{size_t(h)};
-    for (int64_t y = 0; y < h; ++y) {
+    const int64_t y0 = std::clamp<int64_t>(first_row, r.top, r.bottom) - r.top;
+    const int64_t y1 = std::clamp<int64_t>(end_row, r.top, r.bottom) - r.top;
+    if (y0 >= y1) return Region();
+    std::vector<std::vector<Span>> rows{size_t(y1 - y0)};
+    for (int64_t y = y0; y < y1; ++y) {
         const double c = y + 0.5;
         double dy = 0;
         if (c < b) dy = b - c;
@@ -101,20 +104,22 @@ Region Region::round_rect(RECT r, int width, int height) {
             inset = int64_t(std::floor(a * (1.0 - std::sqrt(1.0 - t * t)) + 0.5));
         }
         if (2 * inset < w)
-            rows[size_t(y)].push_back({int32_t(r.left + inset), int32_t(r.right - inset)});
+            rows[size_t(y - y0)].push_back({int32_t(r.left + inset), int32_t(r.right - inset)});
     }
-    return from_rows(r.top, std::move(rows));
+    return from_rows(int32_t(r.top + y0), std::move(rows));
 }
 
-Region Region::polygon(const POINT* points, int count, bool winding) {
+Region Region::polygon(const POINT* points, int count, bool winding, int64_t first_row,
+                       int64_t end_row) {
     if (!points || count < 3) return Region();
     int64_t top = points[0].y, bottom = points[0].y;
     for (int i = 1; i < count; ++i) {
         top = std::min<int64_t>(top, points[i].y);
         bottom = std::max<int64_t>(bottom, points[i].y);
     }
-    top = clamp_coord(top);
-    bottom = clamp_coord(bottom);
+    top = std::max<int64_t>(clamp_coord(top), first_row);
+    bottom = std::min<int64_t>(clamp_coord(bottom), end_row);
+    if (top >= bottom) return Region();
     std::vector<std::vector<Span>> rows{size_t(bottom - top)};
     std::vector<std::pair<double, int>> crossings;
     for (int64_t y = top; y < bottom; ++y) {

@@ -27,9 +27,13 @@ public:
     explicit Region(const RECT& r);
     // Rows from `top` down, each a sorted list of spans (overlaps merged).
     static Region from_rows(int32_t top, std::vector<std::vector<Span>> rows);
-    static Region round_rect(RECT r, int width, int height);
+    // Only rows [first_row, end_row) are computed, for drawing clipped shapes.
+    static Region round_rect(RECT r, int width, int height, int64_t first_row = INT64_MIN,
+                             int64_t end_row = INT64_MAX);
     // Polygon with pixel centres sampled: alternate or winding fill.
-    static Region polygon(const POINT* points, int count, bool winding);
+    // Only rows [first_row, end_row) are computed, for drawing clipped shapes.
+    static Region polygon(const POINT* points, int count, bool winding,
+                          int64_t first_row = INT64_MIN, int64_t end_row = INT64_MAX);
 
     bool empty() const { return bands_.empty(); }
     RECT bounds() const;

@@ -1,5 +1,6 @@
 // Block transfers: DIB bits to a device, and BitBlt between DCs.
 #include <algorithm>
+#include <utility>
 
 #include "dib.h"
 #include "gdi_state.h"
@@ -137,11 +138,13 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
     const uint32_t value_mask = pixel_value_mask(bpp);
     const int64_t n = i1 - i0;
     Encoder encoder = encoder_for(s, *dst);
-    uint32_t pattern = 0;
-    if (uses_pat) {
-        if (!dst->brush || dst->brush->hollow) return TRUE;  // a hollow brush paints nothing
-        pattern = encoder.encode(rgb_of(dst->brush->color));
-    }
+    BrushPaint paint;
+    // A hollow brush paints nothing.
+    if (uses_pat && !brush_paint(s, *dst, dst->brush.get(), encoder, paint)) return TRUE;
+    // Patterns line up with the DC's logical origin.
+    auto pattern = [&](int64_t i, int64_t j) {
+        return uses_pat ? paint.at(dx + i - dst->origin.x, dy + j - dst->origin.y) : 0u;
+    };
 
     std::vector<Span> spans;
     // Columns [a, b) of the rectangle that row j may change.
@@ -157,7 +160,7 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
             uint8_t* row = d.row(dy + j);
             each_span(j, [&](int64_t a, int64_t b) {
                 for (int64_t i = a; i < b; ++i) {
-                    uint32_t v = rop3(code, pattern, 0, load_pixel(row, dx + i, bpp));
+                    uint32_t v = rop3(code, pattern(i, j), 0, load_pixel(row, dx + i, bpp));
                     store_pixel(row, dx + i, bpp, v & value_mask);
                 }
             });
@@ -197,13 +200,129 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
             }
             for (int64_t i = a - i0; i < b - i0; ++i) {
                 const int64_t at = dx + i0 + i;
-                uint32_t v =
-                    rop3(code, pattern, load_pixel(line.data(), i, bpp), load_pixel(row, at, bpp));
+                uint32_t v = rop3(code, pattern(i0 + i, j), load_pixel(line.data(), i, bpp),
+                                  load_pixel(row, at, bpp));
                 store_pixel(row, at, bpp, v & value_mask);
             }
         });
     }
     return TRUE;
+}
+
+// Nearest pixel: destination pixel i takes source pixel floor((i + 0.5) *
+// sw / dw); a width of opposite sign mirrors. Every stretch mode acts as
+// COLORONCOLOR. Destination pixels whose source lies outside the source
+// surface are left alone.
+BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc,
+                       int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop) {
+    const unsigned code = (rop >> 16) & 0xFF;
+    const bool uses_src = (((code >> 2) ^ code) & 0x33) != 0;
+    if (!uses_src || (wDest == wSrc && hDest == hSrc))
+        return BitBlt(hdcDest, xDest, yDest, wDest, hDest, hdcSrc, xSrc, ySrc, rop);
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dst = find_dc(s, hdcDest);
+    auto src = find_dc(s, hdcSrc);
+    if (!dst || !src) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // Sizes past 2^28 are refused, which keeps the scaling products in range.
+    constexpr int64_t kMaxSize = 1 << 28;
+    for (int64_t size : {int64_t(wDest), int64_t(hDest), int64_t(wSrc), int64_t(hSrc)})
+        if (size > kMaxSize || size < -kMaxSize) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+    if (wDest == 0 || hDest == 0 || wSrc == 0 || hSrc == 0) return TRUE;
+    int64_t dx = xDest, dy = yDest, dw = wDest, dh = hDest;
+    int64_t sx = xSrc, sy = ySrc, sw = wSrc, sh = hSrc;
+    bool flip_x = false, flip_y = false;
+    auto normalize = [](int64_t& at, int64_t& size, bool& flip) {
+        if (size < 0) {
+            at += size;
+            size = -size;
+            flip = !flip;
+        }
+    };
+    normalize(dx, dw, flip_x);
+    normalize(sx, sw, flip_x);
+    normalize(dy, dh, flip_y);
+    normalize(sy, sh, flip_y);
+    dx += dst->origin.x;
+    dy += dst->origin.y;
+    sx += src->origin.x;
+    sy += src->origin.y;
+    Surface& d = target_of(s, *dst);
+    Surface& from = target_of(s, *src);
+    const RECT dclip = clip_of(s, *dst);
+    const RECT sclip = clip_of(s, *src);
+    const int64_t i0 = std::max(int64_t(0), dclip.left - dx), i1 = std::min(dw, dclip.right - dx);
+    const int64_t j0 = std::max(int64_t(0), dclip.top - dy), j1 = std::min(dh, dclip.bottom - dy);
+    if (i0 >= i1 || j0 >= j1) return TRUE;
+    auto source_of = [](int64_t i, int64_t size, int64_t from_size, bool flip) {
+        int64_t k = (2 * i + 1) * from_size / (2 * size);
+        return flip ? from_size - 1 - k : k;
+    };
+
+    const int bpp = d.format.bpp;
+    const uint32_t value_mask = pixel_value_mask(bpp);
+    Encoder encoder = encoder_for(s, *dst);
+    encoder.enable_cache();
+    BrushPaint paint;
+    const bool uses_pat = (((code >> 4) ^ code) & 0x0F) != 0;
+    if (uses_pat && !brush_paint(s, *dst, dst->brush.get(), encoder, paint)) return TRUE;
+    const Rgb* table = colors_of(s, from);
+    std::vector<uint32_t> raw;
+    std::vector<Rgb> mono_colors;
+    if (from.device_palette && d.device_palette) {
+        raw.resize(256);
+        for (uint32_t i = 0; i < 256; ++i) raw[i] = i;
+    } else if (from.monochrome && !d.monochrome) {
+        mono_colors = {rgb_of(dst->text_color), rgb_of(dst->bk_color)};
+        table = mono_colors.data();
+    } else if (d.monochrome && !from.monochrome) {
+        encoder = Encoder::background_rule(rgb_of(src->bk_color));
+    }
+    RowConverter convert(from.format, table, raw.empty() ? nullptr : raw.data(), encoder);
+    // The source columns the clipped destination reads, converted once per row.
+    const int64_t k_lo = std::min(source_of(i0, dw, sw, flip_x), source_of(i1 - 1, dw, sw, flip_x));
+    const int64_t k_hi = std::max(source_of(i0, dw, sw, flip_x), source_of(i1 - 1, dw, sw, flip_x));
+    const int64_t c0 = std::max(sx + k_lo, int64_t(sclip.left));
+    const int64_t c1 = std::min(sx + k_hi + 1, int64_t(sclip.right));
+    if (c0 >= c1) return TRUE;
+    std::vector<uint8_t> line(size_t(row_bytes(c1 - c0, bpp)));
+    std::vector<Span> spans;
+    for (int64_t j = j0; j < j1; ++j) {
+        const int64_t srow = sy + source_of(j, dh, sh, flip_y);
+        if (srow < sclip.top || srow >= sclip.bottom) continue;
+        convert.convert(from.row(srow), c0, line.data(), 0, c1 - c0);
+        clip_spans(s, *dst, dy + j, spans);
+        uint8_t* row = d.row(dy + j);
+        for (const Span& sp : spans) {
+            const int64_t a = std::max(i0, sp.left - dx), b = std::min(i1, sp.right - dx);
+            for (int64_t i = a; i < b; ++i) {
+                const int64_t col = sx + source_of(i, dw, sw, flip_x);
+                if (col < c0 || col >= c1) continue;
+                const uint32_t p = uses_pat ? paint.at(dx + i - dst->origin.x, dy + j - dst->origin.y) : 0;
+                const uint32_t v = rop3(code, p, load_pixel(line.data(), col - c0, bpp),
+                                        load_pixel(row, dx + i, bpp));
+                store_pixel(row, dx + i, bpp, v & value_mask);
+            }
+        }
+    }
+    return TRUE;
+}
+
+int WINAPI SetStretchBltMode(HDC hdc, int mode) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dc = find_dc(s, hdc);
+    if (!dc || mode < BLACKONWHITE || mode > HALFTONE) {
+        SetLastError(dc ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return std::exchange(dc->stretch_mode, mode);
 }
 
 }  // extern "C"

@@ -229,6 +229,43 @@ typedef struct tagLOGFONTA {
 #define DSTINVERT 0x00550009u
 #define BLACKNESS 0x00000042u
 #define WHITENESS 0x00FF0062u
+#define NOTSRCCOPY 0x00330008u
+#define SRCERASE 0x00440328u
+#define MERGECOPY 0x00C000CAu
+#define MERGEPAINT 0x00BB0226u
+#define PATPAINT 0x00FB0A09u
+
+// Pens.
+#define PS_SOLID 0
+#define PS_DASH 1
+#define PS_DOT 2
+#define PS_NULL 5
+#define PS_INSIDEFRAME 6
+#define PS_ALTERNATE 8  // every other pixel, as focus rectangles
+
+// Binary raster operations of pens and shape fills.
+#define R2_BLACK 1
+#define R2_NOTMERGEPEN 2
+#define R2_MASKNOTPEN 3
+#define R2_NOTCOPYPEN 4
+#define R2_MASKPENNOT 5
+#define R2_NOT 6
+#define R2_XORPEN 7
+#define R2_NOTMASKPEN 8
+#define R2_MASKPEN 9
+#define R2_NOTXORPEN 10
+#define R2_NOP 11
+#define R2_MERGENOTPEN 12
+#define R2_COPYPEN 13
+#define R2_MERGEPENNOT 14
+#define R2_MERGEPEN 15
+#define R2_WHITE 16
+
+// Stretch modes.
+#define BLACKONWHITE 1
+#define WHITEONBLACK 2
+#define COLORONCOLOR 3
+#define HALFTONE 4
 
 // Regions.
 #define ERROR 0
@@ -302,5 +339,23 @@ int WINAPI GetRgnBox(HRGN hrgn, RECT* lprc);
 BOOL WINAPI FillRgn(HDC hdc, HRGN hrgn, HBRUSH hbr);
 BOOL WINAPI FrameRgn(HDC hdc, HRGN hrgn, HBRUSH hbr, int w, int h);
 HBRUSH WINAPI CreateSolidBrush(COLORREF color);
+
+// Drawing.
+HPEN WINAPI CreatePen(int iStyle, int cWidth, COLORREF color);
+HBRUSH WINAPI CreatePatternBrush(HBITMAP hbm);
+int WINAPI SetROP2(HDC hdc, int rop2);
+int WINAPI GetROP2(HDC hdc);
+BOOL WINAPI MoveToEx(HDC hdc, int x, int y, POINT* lppt);
+BOOL WINAPI LineTo(HDC hdc, int x, int y);
+BOOL WINAPI Polyline(HDC hdc, const POINT* apt, int cpt);
+BOOL WINAPI Polygon(HDC hdc, const POINT* apt, int cpt);
+BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bottom);
+BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom);
+BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, HDC hdcSrc,
+                       int xSrc, int ySrc, int wSrc, int hSrc, DWORD rop);
+int WINAPI SetStretchBltMode(HDC hdc, int mode);
+// User-side drawing; the brush may be a system colour index + 1.
+int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
+BOOL WINAPI DrawFocusRect(HDC hDC, const RECT* lprc);
 
 }  // extern "C"
