@@ -150,6 +150,20 @@ Window* find_live(Manager& m, HWND h) {
     return w && !w->destroying ? w : nullptr;
 }
 
+// Runs body(m, w) under the manager lock on the live window h; without one,
+// sets ERROR_INVALID_WINDOW_HANDLE and returns fail.
+template <typename R, typename F>
+R with_window(HWND h, R fail, F&& body) {
+    Manager& m = manager();
+    std::lock_guard lock(m.mutex);
+    Window* w = find_live(m, h);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return fail;
+    }
+    return body(m, *w);
+}
+
 // Window coordinates and sizes stay far from overflow, whatever callers ask.
 constexpr int kCoordLimit = 1 << 20;
 LONG coord(int64_t v) { return LONG(std::clamp<int64_t>(v, -kCoordLimit, kCoordLimit)); }
@@ -174,6 +188,27 @@ POINT screen_origin(Manager& m, const Window& w) {
 RECT screen_rect(Manager& m, const Window& w) {
     POINT o = screen_origin(m, w);
     return RECT{o.x, o.y, o.x + (w.rect.right - w.rect.left), o.y + (w.rect.bottom - w.rect.top)};
+}
+
+// Adds the window's screen origin to p, times sign.
+// Sets no error on failure, unlike with_window.
+BOOL shift_by_origin(HWND h, POINT* p, int sign) {
+    Manager& m = manager();
+    std::lock_guard lock(m.mutex);
+    Window* w = find_live(m, h);
+    if (!w || !p) return FALSE;
+    const POINT o = screen_origin(m, *w);
+    p->x = saturate(int64_t(p->x) + int64_t(sign) * o.x);
+    p->y = saturate(int64_t(p->y) + int64_t(sign) * o.y);
+    return TRUE;
+}
+
+// The window a manager field names, unless it is gone meanwhile.
+HWND live_held(HWND Manager::*field) {
+    Manager& m = manager();
+    std::lock_guard lock(m.mutex);
+    const HWND h = m.*field;
+    return find_live(m, h) ? h : nullptr;
 }
 
 bool shown(Manager& m, const Window& w) {
@@ -1129,30 +1164,25 @@ LRESULT WINAPI CallWindowProcA(WNDPROC prev, HWND h, UINT msg, WPARAM wp, LPARAM
 }
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND h, int index) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    switch (index) {
-    case GWL_WNDPROC: return reinterpret_cast<LONG_PTR>(w->proc);
-    case GWL_HINSTANCE: return reinterpret_cast<LONG_PTR>(w->instance);
-    case GWL_HWNDPARENT: return reinterpret_cast<LONG_PTR>(w->parent ? w->parent : w->owner);
-    case GWL_ID: return w->id;
-    case GWL_STYLE: return LONG_PTR(LONG(w->style));
-    case GWL_EXSTYLE: return LONG_PTR(LONG(w->ex_style));
-    case GWL_USERDATA: return w->user_data;
-    default: break;
-    }
-    if (index < 0 || size_t(index) + sizeof(LONG_PTR) > w->extra.size()) {
-        SetLastError(1413);  // ERROR_INVALID_INDEX
-        return 0;
-    }
-    LONG_PTR v;
-    std::memcpy(&v, w->extra.data() + index, sizeof v);
-    return v;
+    return with_window(h, LONG_PTR(0), [&](Manager&, Window& w) -> LONG_PTR {
+        switch (index) {
+        case GWL_WNDPROC: return reinterpret_cast<LONG_PTR>(w.proc);
+        case GWL_HINSTANCE: return reinterpret_cast<LONG_PTR>(w.instance);
+        case GWL_HWNDPARENT: return reinterpret_cast<LONG_PTR>(w.parent ? w.parent : w.owner);
+        case GWL_ID: return w.id;
+        case GWL_STYLE: return LONG_PTR(LONG(w.style));
+        case GWL_EXSTYLE: return LONG_PTR(LONG(w.ex_style));
+        case GWL_USERDATA: return w.user_data;
+        default: break;
+        }
+        if (index < 0 || size_t(index) + sizeof(LONG_PTR) > w.extra.size()) {
+            SetLastError(1413);  // ERROR_INVALID_INDEX
+            return 0;
+        }
+        LONG_PTR v;
+        std::memcpy(&v, w.extra.data() + index, sizeof v);
+        return v;
+    });
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND h, int index, LONG_PTR value) {
@@ -1218,14 +1248,8 @@ LONG WINAPI SetWindowLongA(HWND h, int index, LONG value) {
 }
 
 HWND WINAPI GetParent(HWND h) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
-    }
-    return child(*w) ? w->parent : w->owner;
+    return with_window(h, HWND(nullptr),
+                       [](Manager&, Window& w) { return child(w) ? w.parent : w.owner; });
 }
 
 BOOL WINAPI SetWindowTextA(HWND h, LPCSTR text) {
@@ -1243,51 +1267,31 @@ int WINAPI GetWindowTextA(HWND h, LPSTR out, int max) {
 }
 
 BOOL WINAPI GetWindowRect(HWND h, RECT* r) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w || !r) {
-        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    *r = screen_rect(m, *w);
-    return TRUE;
+    return with_window(h, BOOL(FALSE), [&](Manager& m, Window& w) -> BOOL {
+        if (!r) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        *r = screen_rect(m, w);
+        return TRUE;
+    });
 }
 
 // Windows of the stand-in have no frame: the client area is the window.
 BOOL WINAPI GetClientRect(HWND h, RECT* r) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w || !r) {
-        SetLastError(w ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    *r = RECT{0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
-    return TRUE;
+    return with_window(h, BOOL(FALSE), [&](Manager&, Window& w) -> BOOL {
+        if (!r) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        *r = RECT{0, 0, w.rect.right - w.rect.left, w.rect.bottom - w.rect.top};
+        return TRUE;
+    });
 }
 
-BOOL WINAPI ClientToScreen(HWND h, POINT* p) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w || !p) return FALSE;
-    const POINT o = screen_origin(m, *w);
-    p->x = saturate(int64_t(p->x) + o.x);
-    p->y = saturate(int64_t(p->y) + o.y);
-    return TRUE;
-}
+BOOL WINAPI ClientToScreen(HWND h, POINT* p) { return shift_by_origin(h, p, 1); }
 
-BOOL WINAPI ScreenToClient(HWND h, POINT* p) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w || !p) return FALSE;
-    const POINT o = screen_origin(m, *w);
-    p->x = saturate(int64_t(p->x) - o.x);
-    p->y = saturate(int64_t(p->y) - o.y);
-    return TRUE;
-}
+BOOL WINAPI ScreenToClient(HWND h, POINT* p) { return shift_by_origin(h, p, -1); }
 
 HWND WINAPI WindowFromPoint(POINT p) { return hit_test(p); }
 
@@ -1459,23 +1463,18 @@ BOOL WINAPI IsWindowEnabled(HWND h) {
 
 BOOL WINAPI PostMessageA(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     if (!h) return PostThreadMessageA(GetCurrentThreadId(), msg, wp, lp);
-    Manager& m = manager();
-    DWORD thread;
-    {
-        std::lock_guard lock(m.mutex);
-        Window* w = find_live(m, h);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        thread = w->thread;
+    DWORD thread = 0;
+    const bool posted = with_window(h, false, [&](Manager& m, Window& w) {
+        thread = w.thread;
         auto& q = m.posted[thread];
         if (q.size() >= kMaxPosted) {
             SetLastError(kErrorNotEnoughQuota);
-            return FALSE;
+            return false;
         }
         q.push_back(MSG{h, msg, wp, lp, GetTickCount(), m.cursor});
-    }
+        return true;
+    });
+    if (!posted) return FALSE;
     wake_thread(thread);
     return TRUE;
 }
@@ -1484,19 +1483,15 @@ LRESULT WINAPI SendMessageA(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     Manager& m = manager();
     const DWORD me = GetCurrentThreadId();
     auto job = std::make_shared<Sent>();
-    {
-        std::lock_guard lock(m.mutex);
-        Window* w = find_live(m, h);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        if (w->thread != me) {
+    const bool found = with_window(h, false, [&](Manager&, Window& w) {
+        if (w.thread != me) {
             job->msg = MSG{h, msg, wp, lp, GetTickCount(), m.cursor};
-            job->thread = w->thread;
+            job->thread = w.thread;
             m.sent.push_back(job);
         }
-    }
+        return true;
+    });
+    if (!found) return 0;
     if (!job->thread) return send_local(h, msg, wp, lp);
     // The other thread runs it when it next looks at its queue; meanwhile
     // this thread answers what is sent to it, so two threads sending to
@@ -1569,34 +1564,24 @@ BOOL WINAPI InvalidateRect(HWND h, const RECT* r, BOOL erase) {
 }
 
 BOOL WINAPI ValidateRect(HWND h, const RECT* r) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    Window* w = find_live(m, h);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    if (!r) {
-        w->update = Region();
-        w->erase = false;
-    } else {
-        w->update = w->update.combine(Region(*r), RegionOp::Diff);
-    }
-    return TRUE;
+    return with_window(h, BOOL(FALSE), [&](Manager&, Window& w) -> BOOL {
+        if (!r) {
+            w.update = Region();
+            w.erase = false;
+        } else {
+            w.update = w.update.combine(Region(*r), RegionOp::Diff);
+        }
+        return TRUE;
+    });
 }
 
 BOOL WINAPI UpdateWindow(HWND h) {
     bool needs = false;
-    {
-        Manager& m = manager();
-        std::lock_guard lock(m.mutex);
-        Window* w = find_live(m, h);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        needs = !w->update.empty() && shown(m, *w);
-    }
+    const bool found = with_window(h, false, [&](Manager& m, Window& w) {
+        needs = !w.update.empty() && shown(m, w);
+        return true;
+    });
+    if (!found) return FALSE;
     if (needs) send_local(h, WM_PAINT, 0, 0);
     return TRUE;
 }
@@ -1638,20 +1623,15 @@ BOOL WINAPI EndPaint(HWND h, const PAINTSTRUCT* ps) {
 
 BOOL WINAPI GetUpdateRect(HWND h, RECT* r, BOOL erase) {
     bool pending_erase = false;
-    bool any;
-    {
-        Manager& m = manager();
-        std::lock_guard lock(m.mutex);
-        Window* w = find_live(m, h);
-        if (!w) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        if (r) *r = w->update.bounds();
-        any = !w->update.empty();
-        pending_erase = erase && any && w->erase;
-        if (pending_erase) w->erase = false;
-    }
+    bool any = false;
+    const bool found = with_window(h, false, [&](Manager&, Window& w) {
+        if (r) *r = w.update.bounds();
+        any = !w.update.empty();
+        pending_erase = erase && any && w.erase;
+        if (pending_erase) w.erase = false;
+        return true;
+    });
+    if (!found) return FALSE;
     if (pending_erase) {
         HDC dc = GetDC(h);
         send_local(h, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
@@ -1689,11 +1669,7 @@ BOOL WINAPI ReleaseCapture(void) {
     return TRUE;
 }
 
-HWND WINAPI GetCapture(void) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    return find_live(m, m.capture) ? m.capture : nullptr;
-}
+HWND WINAPI GetCapture(void) { return live_held(&Manager::capture); }
 
 HWND WINAPI SetFocus(HWND h) {
     Manager& m = manager();
@@ -1718,11 +1694,7 @@ HWND WINAPI SetFocus(HWND h) {
     return old;
 }
 
-HWND WINAPI GetFocus(void) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    return find_live(m, m.focus) ? m.focus : nullptr;
-}
+HWND WINAPI GetFocus(void) { return live_held(&Manager::focus); }
 
 HWND WINAPI SetActiveWindow(HWND h) {
     HWND old = GetActiveWindow();
@@ -1739,11 +1711,7 @@ HWND WINAPI SetActiveWindow(HWND h) {
     return old;
 }
 
-HWND WINAPI GetActiveWindow(void) {
-    Manager& m = manager();
-    std::lock_guard lock(m.mutex);
-    return find_live(m, m.active) ? m.active : nullptr;
-}
+HWND WINAPI GetActiveWindow(void) { return live_held(&Manager::active); }
 
 BOOL WINAPI SetForegroundWindow(HWND h) {
     if (!IsWindow(h)) return FALSE;

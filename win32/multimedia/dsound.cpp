@@ -44,6 +44,38 @@ bool bad(const T* p) {
     return at < 0x10000 || at % alignof(T) != 0;
 }
 
+// IUnknown of an object with one interface besides it. On the last Release,
+// Derived::last_release() detaches the object before it is deleted.
+template <class Derived, class Interface, const IID& kIid>
+class Unknown : public Interface {
+public:
+    HRESULT WINAPI QueryInterface(REFIID riid, LPVOID* ppv) override {
+        if (bad(ppv)) return DSERR_INVALIDPARAM;
+        *ppv = nullptr;
+        if (bad(&riid)) return DSERR_INVALIDPARAM;
+        if (riid == IID_IUnknown || riid == kIid) {
+            AddRef();
+            *ppv = static_cast<Interface*>(this);
+            return S_OK;
+        }
+        return E_NOINTERFACE;
+    }
+
+    ULONG WINAPI AddRef() override { return ++refs_; }
+
+    ULONG WINAPI Release() override {
+        ULONG n = --refs_;
+        if (n != 0) return n;
+        auto* self = static_cast<Derived*>(this);
+        self->last_release();
+        delete self;
+        return 0;
+    }
+
+protected:
+    std::atomic<ULONG> refs_{1};
+};
+
 bool bad_format(const WAVEFORMATEX& f) {
     return f.wFormatTag != WAVE_FORMAT_PCM || (f.nChannels != 1 && f.nChannels != 2) ||
            (f.wBitsPerSample != 8 && f.wBitsPerSample != 16) ||
@@ -80,7 +112,8 @@ constexpr DWORD kPrimaryFlags = DSBCAPS_PRIMARYBUFFER | DSBCAPS_LOCSOFTWARE | DS
 
 // ---- Buffers ------------------------------------------------------------------
 
-class SoundBuffer final : public IDirectSoundBuffer {
+class SoundBuffer final
+    : public Unknown<SoundBuffer, IDirectSoundBuffer, IID_IDirectSoundBuffer> {
 public:
     SoundBuffer(std::shared_ptr<Core> core, const Voice& voice)
         : core_(std::move(core)), voice_(voice) {}
@@ -102,33 +135,6 @@ public:
     }
 
     Voice& voice() { return voice_; }
-
-    HRESULT WINAPI QueryInterface(REFIID riid, LPVOID* ppv) override {
-        if (bad(ppv)) return DSERR_INVALIDPARAM;
-        *ppv = nullptr;
-        if (bad(&riid)) return DSERR_INVALIDPARAM;
-        if (riid == IID_IUnknown || riid == IID_IDirectSoundBuffer) {
-            AddRef();
-            *ppv = static_cast<IDirectSoundBuffer*>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-
-    ULONG WINAPI AddRef() override { return ++refs_; }
-
-    ULONG WINAPI Release() override {
-        ULONG n = --refs_;
-        if (n != 0) return n;
-        {
-            std::lock_guard lock(core_->mutex);
-            auto& list = core_->voices;
-            list.erase(std::remove(list.begin(), list.end(), &voice_), list.end());
-            if (core_->primary == this) core_->primary = nullptr;
-        }
-        delete this;
-        return 0;
-    }
 
     HRESULT WINAPI GetCaps(LPDSBCAPS caps) override {
         if (bad(caps) || caps->dwSize != sizeof(DSBCAPS)) return DSERR_INVALIDPARAM;
@@ -376,7 +382,15 @@ public:
     }
 
 private:
+    friend Unknown;
     ~SoundBuffer() = default;
+
+    void last_release() {
+        std::lock_guard lock(core_->mutex);
+        auto& list = core_->voices;
+        list.erase(std::remove(list.begin(), list.end(), &voice_), list.end());
+        if (core_->primary == this) core_->primary = nullptr;
+    }
 
     template <typename T, typename Read>
     HRESULT get(T* out, DWORD control, Read read) {
@@ -399,45 +413,13 @@ private:
 
     std::shared_ptr<Core> core_;
     Voice voice_;
-    std::atomic<ULONG> refs_{1};
 };
 
 // ---- The object ---------------------------------------------------------------
 
-class DirectSound final : public IDirectSound {
+class DirectSound final : public Unknown<DirectSound, IDirectSound, IID_IDirectSound> {
 public:
     explicit DirectSound(std::shared_ptr<Core> core) : core_(std::move(core)) {}
-
-    HRESULT WINAPI QueryInterface(REFIID riid, LPVOID* ppv) override {
-        if (bad(ppv)) return DSERR_INVALIDPARAM;
-        *ppv = nullptr;
-        if (bad(&riid)) return DSERR_INVALIDPARAM;
-        if (riid == IID_IUnknown || riid == IID_IDirectSound) {
-            AddRef();
-            *ppv = static_cast<IDirectSound*>(this);
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-
-    ULONG WINAPI AddRef() override { return ++refs_; }
-
-    ULONG WINAPI Release() override {
-        ULONG n = --refs_;
-        if (n != 0) return n;
-        // Buffers still held keep the state alive but are heard no more.
-        {
-            std::lock_guard control(core_->control);
-            {
-                std::lock_guard lock(core_->mutex);
-                core_->alive = false;
-                for (Voice* v : core_->voices) v->playing = false;
-            }
-            core_->stop_output();
-        }
-        delete this;
-        return 0;
-    }
 
     HRESULT WINAPI CreateSoundBuffer(LPCDSBUFFERDESC desc, LPDIRECTSOUNDBUFFER* out,
                                      LPUNKNOWN outer) override {
@@ -540,7 +522,19 @@ public:
     HRESULT WINAPI Initialize(LPCGUID) override { return DSERR_ALREADYINITIALIZED; }
 
 private:
+    friend Unknown;
     ~DirectSound() = default;
+
+    // Buffers still held keep the state alive but are heard no more.
+    void last_release() {
+        std::lock_guard control(core_->control);
+        {
+            std::lock_guard lock(core_->mutex);
+            core_->alive = false;
+            for (Voice* v : core_->voices) v->playing = false;
+        }
+        core_->stop_output();
+    }
 
     HRESULT create_primary(const DSBUFFERDESC& d, LPDIRECTSOUNDBUFFER* out) {
         if (d.dwFlags & ~kPrimaryFlags) return DSERR_INVALIDPARAM;
@@ -592,7 +586,6 @@ private:
     }
 
     std::shared_ptr<Core> core_;
-    std::atomic<ULONG> refs_{1};
 };
 
 // ---- Entry points -------------------------------------------------------------
