@@ -20,6 +20,32 @@ uint32_t rop3(unsigned code, uint32_t p, uint32_t s, uint32_t d) {
 
 constexpr unsigned kSrcCopy = 0xCC;
 
+// How a source surface's pixels become colours for a destination surface;
+// outlives the RowConverter that points into it.
+struct SourceColors {
+    const Rgb* table;
+    std::vector<uint32_t> raw;
+    std::vector<Rgb> mono;
+
+    SourceColors(const State& s, const Surface& from, const Surface& to, const DeviceContext& src,
+                 const DeviceContext& dst, Encoder& encoder)
+        : table(colors_of(s, from)) {
+        if (from.device_palette && to.device_palette) {
+            // Both hold system palette indices: copied as they are.
+            raw.resize(256);
+            for (uint32_t i = 0; i < 256; ++i) raw[i] = i;
+        } else if (from.monochrome && !to.monochrome) {
+            // Monochrome to colour: 0 takes the text colour, 1 the background.
+            mono = {rgb_of(dst.text_color), rgb_of(dst.bk_color)};
+            table = mono.data();
+        } else if (to.monochrome && !from.monochrome) {
+            // Colour to monochrome: the source DC's background colour is white.
+            encoder = Encoder::background_rule(rgb_of(src.bk_color));
+        }
+    }
+    const uint32_t* raw_table() const { return raw.empty() ? nullptr : raw.data(); }
+};
+
 }  // namespace
 
 extern "C" {
@@ -169,22 +195,8 @@ BOOL WINAPI BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, in
     }
 
     Surface& from = target_of(s, *src);
-    const Rgb* table = colors_of(s, from);
-    std::vector<uint32_t> raw;
-    std::vector<Rgb> mono_colors;
-    if (from.device_palette && d.device_palette) {
-        // Both hold system palette indices: copied as they are.
-        raw.resize(256);
-        for (uint32_t i = 0; i < 256; ++i) raw[i] = i;
-    } else if (from.monochrome && !d.monochrome) {
-        // Monochrome to colour: 0 takes the text colour, 1 the background.
-        mono_colors = {rgb_of(dst->text_color), rgb_of(dst->bk_color)};
-        table = mono_colors.data();
-    } else if (d.monochrome && !from.monochrome) {
-        // Colour to monochrome: the source DC's background colour is white.
-        encoder = Encoder::background_rule(rgb_of(src->bk_color));
-    }
-    RowConverter convert(from.format, table, raw.empty() ? nullptr : raw.data(), encoder);
+    SourceColors colors(s, from, d, *src, *dst, encoder);
+    RowConverter convert(from.format, colors.table, colors.raw_table(), encoder);
     std::vector<uint8_t> line(size_t(row_bytes(n, bpp)));
     // Within one surface, copy rows away from the overlap first.
     const bool upward = &from == &d && dy > sy;
@@ -272,19 +284,8 @@ BOOL WINAPI StretchBlt(HDC hdcDest, int xDest, int yDest, int wDest, int hDest, 
     BrushPaint paint;
     const bool uses_pat = (((code >> 4) ^ code) & 0x0F) != 0;
     if (uses_pat && !brush_paint(s, *dst, dst->brush.get(), encoder, paint)) return TRUE;
-    const Rgb* table = colors_of(s, from);
-    std::vector<uint32_t> raw;
-    std::vector<Rgb> mono_colors;
-    if (from.device_palette && d.device_palette) {
-        raw.resize(256);
-        for (uint32_t i = 0; i < 256; ++i) raw[i] = i;
-    } else if (from.monochrome && !d.monochrome) {
-        mono_colors = {rgb_of(dst->text_color), rgb_of(dst->bk_color)};
-        table = mono_colors.data();
-    } else if (d.monochrome && !from.monochrome) {
-        encoder = Encoder::background_rule(rgb_of(src->bk_color));
-    }
-    RowConverter convert(from.format, table, raw.empty() ? nullptr : raw.data(), encoder);
+    SourceColors colors(s, from, d, *src, *dst, encoder);
+    RowConverter convert(from.format, colors.table, colors.raw_table(), encoder);
     // The source columns the clipped destination reads, converted once per row.
     const int64_t k_lo = std::min(source_of(i0, dw, sw, flip_x), source_of(i1 - 1, dw, sw, flip_x));
     const int64_t k_hi = std::max(source_of(i0, dw, sw, flip_x), source_of(i1 - 1, dw, sw, flip_x));
