@@ -166,3 +166,20 @@ TEST(MessageBox, AnInstalledHandlerTakesOver) {
 }
 
 }  // namespace
+
+TEST(MulDiv, RoundsHalfAwayFromZeroAndRefusesWhatCannotBeRepresented) {
+    struct Case { int a, b, c, expected; } const cases[] = {
+        {1, 255, 2, 128},     // 127.5 rounds up
+        {-1, 255, 2, -128},   // and away from zero when negative
+        {1, -255, 2, -128},
+        {-1, -255, 2, 128},
+        {2, 3, 4, 2},         // 1.5
+        {1, 1, 3, 0},
+        {0x40000000, 4, 2, -1},  // 2^31 does not fit
+        {-0x40000000, 4, 2, static_cast<int>(0x80000000u)},
+        {5, 7, 0, -1},
+        {100000, 100000, 100000, 100000},  // the product needs 64 bits
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(MulDiv(k.a, k.b, k.c), k.expected) << k.a << " * " << k.b << " / " << k.c;
+}

@@ -97,6 +97,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
+// ---- Arithmetic --------------------------------------------------------
+int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator);
+
 // ---- Global memory -------------------------------------------------------
 #define GMEM_FIXED 0x0000
 #define GMEM_MOVEABLE 0x0002
