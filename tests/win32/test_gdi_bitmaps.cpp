@@ -334,16 +334,18 @@ TEST_F(GdiTest, TextMetricsFollowTheSelectedFont) {
     ScreenDc screen;
     TEXTMETRICA tm{};
     ASSERT_TRUE(GetTextMetricsA(screen, &tm));
-    const LONG system_height = tm.tmHeight;
+    const BYTE system_charset = tm.tmCharSet;
     SelectObject(screen, GetStockObject(OEM_FIXED_FONT));
     ASSERT_TRUE(GetTextMetricsA(screen, &tm));
-    EXPECT_EQ(tm.tmHeight, 12);
-    EXPECT_EQ(tm.tmAscent + tm.tmDescent, 12);
+    EXPECT_EQ(tm.tmHeight, 16);  // unifont's 8x16 cells
+    EXPECT_EQ(tm.tmAscent + tm.tmDescent, 16);
     EXPECT_EQ(tm.tmAveCharWidth, 8);
     EXPECT_EQ(tm.tmMaxCharWidth, 8);
     EXPECT_EQ(tm.tmExternalLeading, 0);
     EXPECT_EQ(tm.tmPitchAndFamily & 1, 0) << "fixed pitch";
-    EXPECT_NE(tm.tmHeight, system_height);
+    // Both are 16 high; the character set tells them apart.
+    EXPECT_NE(tm.tmCharSet, system_charset);
+    EXPECT_EQ(tm.tmCharSet, OEM_CHARSET);
     EXPECT_FALSE(GetTextMetricsA(screen, nullptr));
     EXPECT_FALSE(GetTextMetricsA(reinterpret_cast<HDC>(0x99), &tm));
 }

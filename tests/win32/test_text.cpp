@@ -2,6 +2,7 @@
 // DrawTextA with its layouts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -73,14 +74,26 @@ TEST_F(TextTest, ExtentsOfAsciiAndGbk) {
         SIZE want;
     };
     const Case cases[] = {
-        {-12, FW_NORMAL, DEFAULT_CHARSET, "Hello", {23, 15}},
-        {-12, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {24, 15}},
-        {12, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {24, 15}},  // cell height, same strike
-        {-12, FW_BOLD, DEFAULT_CHARSET, kZhongWen, {26, 15}},   // one more pixel a character
-        {-16, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {32, 18}},
-        {-12, FW_NORMAL, OEM_CHARSET, "Hello", {40, 12}},       // 8x12 cells
-        {-12, FW_NORMAL, OEM_CHARSET, kZhong, {16, 12}},        // two cells
-        {-12, FW_NORMAL, DEFAULT_CHARSET, "", {0, 15}},
+        {-12, FW_NORMAL, DEFAULT_CHARSET, "Hello", {23, 12}},
+        {-12, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {24, 12}},
+        {12, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {24, 12}},  // cell height, same strike
+        {-12, FW_BOLD, DEFAULT_CHARSET, kZhongWen, {26, 12}},   // one more pixel a character
+        {-16, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {32, 16}},
+        {-16, FW_NORMAL, DEFAULT_CHARSET, "Hello", {33, 16}},
+        // Above the strikes: twice the 12- and 16-pixel strikes...
+        {-24, FW_NORMAL, DEFAULT_CHARSET, "Hello", {46, 24}},
+        {-24, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {48, 24}},
+        {-24, FW_BOLD, DEFAULT_CHARSET, kZhongWen, {50, 24}},
+        {-32, FW_NORMAL, DEFAULT_CHARSET, "Hello", {66, 32}},
+        {-32, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {64, 32}},
+        // ...and 16 taken to 20 pixels, advances 9, 8, 4, 8 becoming 11, 10, 5, 10.
+        {-20, FW_NORMAL, DEFAULT_CHARSET, "Hello", {41, 20}},
+        {-20, FW_NORMAL, DEFAULT_CHARSET, kZhongWen, {40, 20}},
+        // OEM: 8x16 cells, two for a double-byte character, whatever the height.
+        {-12, FW_NORMAL, OEM_CHARSET, "Hello", {40, 16}},
+        {-12, FW_NORMAL, OEM_CHARSET, kZhong, {16, 16}},
+        {-30, FW_NORMAL, OEM_CHARSET, "A\xd6\xd0", {24, 16}},
+        {-12, FW_NORMAL, DEFAULT_CHARSET, "", {0, 12}},
     };
     for (const Case& c : cases) {
         use(font(c.height, c.weight, c.charset));
@@ -90,12 +103,108 @@ TEST_F(TextTest, ExtentsOfAsciiAndGbk) {
     }
     SelectObject(dc_, GetStockObject(OEM_FIXED_FONT));
     EXPECT_EQ(extent("Hello").cx, 40);
-    TEXTMETRICA tm;
-    use(font(-12));
+    EXPECT_EQ(extent("Hello").cy, 16);
+}
+
+// A font asked for with -N pixels has an N-pixel character height and no
+// internal leading, so its cell is N high; the ideographs fill it from the
+// top and the baseline sits under them.
+TEST_F(TextTest, MetricsOfEachHeight) {
+    struct Case {
+        LONG height;
+        BYTE charset;
+        LONG cell, ascent, ave, max;
+    };
+    const Case cases[] = {
+        {-12, DEFAULT_CHARSET, 12, 10, 6, 12},
+        {12, DEFAULT_CHARSET, 12, 10, 6, 12},
+        {-16, DEFAULT_CHARSET, 16, 14, 8, 16},
+        {-20, DEFAULT_CHARSET, 20, 17, 10, 20},
+        {-24, DEFAULT_CHARSET, 24, 20, 12, 24},
+        {-32, DEFAULT_CHARSET, 32, 28, 16, 32},
+        {-12, OEM_CHARSET, 16, 14, 8, 16},
+    };
+    for (const Case& c : cases) {
+        use(font(c.height, FW_NORMAL, c.charset));
+        TEXTMETRICA tm{};
+        ASSERT_TRUE(GetTextMetricsA(dc_, &tm));
+        EXPECT_EQ(tm.tmHeight, c.cell) << c.height;
+        EXPECT_EQ(tm.tmHeight - tm.tmInternalLeading, c.cell) << c.height;
+        EXPECT_EQ(tm.tmAscent, c.ascent) << c.height;
+        EXPECT_EQ(tm.tmDescent, c.cell - c.ascent) << c.height;
+        EXPECT_EQ(tm.tmAveCharWidth, c.ave) << c.height;
+        EXPECT_EQ(tm.tmMaxCharWidth, c.max) << c.height;
+        EXPECT_EQ(extent("x").cy, c.cell) << c.height;
+    }
+    // The stock OEM font is the same 8x16 cell.
+    SelectObject(dc_, GetStockObject(OEM_FIXED_FONT));
+    TEXTMETRICA tm{};
     ASSERT_TRUE(GetTextMetricsA(dc_, &tm));
-    EXPECT_EQ(tm.tmHeight, 15);
-    EXPECT_EQ(tm.tmAscent, 12);
-    EXPECT_EQ(tm.tmMaxCharWidth, 12);
+    EXPECT_EQ(tm.tmHeight, 16);
+    EXPECT_EQ(tm.tmAscent, 14);
+    EXPECT_EQ(tm.tmAveCharWidth, 8);
+}
+
+// Every glyph stays inside its cell, even those the strike draws taller
+// than it: brackets, quotes, box drawing, the slash, descenders.
+TEST_F(TextTest, InkStaysInsideTheCell) {
+    // "/(gy|" and "（“─〈" in code page 936.
+    const std::string text = std::string("/(gy|") + "\xa3\xa8\xa1\xb0\xa9\xa4\xa1\xb4";
+    const std::pair<LONG, BYTE> fonts[] = {{-12, DEFAULT_CHARSET}, {-13, DEFAULT_CHARSET},
+                                           {-14, DEFAULT_CHARSET}, {-16, DEFAULT_CHARSET},
+                                           {-20, DEFAULT_CHARSET}, {-24, DEFAULT_CHARSET},
+                                           {-12, OEM_CHARSET}};
+    for (auto [height, charset] : fonts) {
+        ASSERT_TRUE(win32::reset_screen(win32::ScreenMode{320, 240, 32}));
+        HDC dc = GetDC(nullptr);
+        HFONT f = font(height, FW_NORMAL, charset);
+        SelectObject(dc, f);
+        SetTextColor(dc, RGB(255, 255, 255));
+        SetBkMode(dc, TRANSPARENT);
+        SIZE size{};
+        ASSERT_TRUE(GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &size));
+        ASSERT_TRUE(TextOutA(dc, 10, 50, text.c_str(), int(text.size())));
+        int inside = 0, outside = 0;
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x) {
+                if (!win32::screen_pixel(x, y)) continue;
+                const bool in = x >= 10 && x < 10 + size.cx && y >= 50 && y < 50 + size.cy;
+                (in ? inside : outside) += 1;
+            }
+        EXPECT_GT(inside, 0) << height;
+        EXPECT_EQ(outside, 0) << height;
+        SelectObject(dc, GetStockObject(SYSTEM_FONT));
+        DeleteObject(f);
+        ReleaseDC(nullptr, dc);
+    }
+}
+
+// Whole factors replicate the strike: each pixel of the 12-pixel drawing
+// becomes a 2x2 block at 24 pixels.
+TEST_F(TextTest, TwiceTheHeightIsTheStrikeReplicated) {
+    const std::string text = std::string("Ag") + kZhongWen;
+    auto draw = [&](LONG height, int w, int h) {
+        EXPECT_TRUE(win32::reset_screen(win32::ScreenMode{320, 240, 32}));
+        HDC dc = GetDC(nullptr);
+        HFONT f = font(height);
+        SelectObject(dc, f);
+        SetTextColor(dc, RGB(255, 255, 255));
+        SetBkMode(dc, TRANSPARENT);
+        TextOutA(dc, 0, 0, text.c_str(), int(text.size()));
+        SelectObject(dc, GetStockObject(SYSTEM_FONT));
+        DeleteObject(f);
+        ReleaseDC(nullptr, dc);
+        return screen_rows(w, h);
+    };
+    const std::vector<std::string> small = draw(-12, 60, 12);
+    const std::vector<std::string> large = draw(-24, 120, 24);
+    int lit = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 120; ++x) {
+            ASSERT_EQ(large[size_t(y)][size_t(x)], small[size_t(y / 2)][size_t(x / 2)]) << x << "," << y;
+            lit += large[size_t(y)][size_t(x)] == '#';
+        }
+    EXPECT_GT(lit, 100);
 }
 
 TEST_F(TextTest, BadArgumentsFail) {
@@ -125,8 +234,6 @@ TEST_F(TextTest, LineOfTextMatchesTheReference) {
     const std::string text = std::string("Win98 ") + kZhongWen;
     ASSERT_TRUE(TextOutA(dc_, 0, 0, text.c_str(), int(text.size())));
     const std::vector<std::string> reference = {
-        "............................................................",
-        "............................................................",
         ".........................................#..........#.......",
         ".........................................#...........#......",
         "#...#...#.#........###...###.........#########..###########.",
@@ -139,9 +246,8 @@ TEST_F(TextTest, LineOfTextMatchesTheReference) {
         "..#...#...#.#...#..###...###.............#.........##.##....",
         ".........................................#......###.....###.",
         "............................................................",
-        "............................................................",
     };
-    EXPECT_EQ(screen_rows(60, 15), reference);
+    EXPECT_EQ(screen_rows(60, 12), reference);
 }
 
 TEST_F(TextTest, OemCellsComeFromUnifontAscii) {
@@ -149,13 +255,42 @@ TEST_F(TextTest, OemCellsComeFromUnifontAscii) {
     SetTextColor(dc_, RGB(255, 255, 255));
     SetBkMode(dc_, TRANSPARENT);
     ASSERT_TRUE(TextOutA(dc_, 0, 0, "Ag|", 3));
+    // Whole 8x16 cells, baseline under row 13: nothing cut off.
     const std::vector<std::string> reference = {
-        "...##...............#...", "..#..#........#.....#...", "..#..#....###.#.....#...",
-        ".#....#..#...#......#...", ".#....#..#...#......#...", ".######..#...#......#...",
-        ".#....#...###.......#...", ".#....#...#.........#...", ".#....#...####......#...",
-        ".#....#..#....#.....#...", ".........#....#.....#...", "..........####......#...",
+        "........................",
+        "........................",
+        "....................#...",
+        "....................#...",
+        "...##...............#...",
+        "..#..#........#.....#...",
+        "..#..#....###.#.....#...",
+        ".#....#..#...#......#...",
+        ".#....#..#...#......#...",
+        ".######..#...#......#...",
+        ".#....#...###.......#...",
+        ".#....#...#.........#...",
+        ".#....#...####......#...",
+        ".#....#..#....#.....#...",
+        ".........#....#.....#...",
+        "..........####......#...",
     };
-    EXPECT_EQ(screen_rows(24, 12), reference);
+    EXPECT_EQ(screen_rows(24, 16), reference);
+    // A wide glyph fills two cells: unifont's 16x16 U+4E2D.
+    ASSERT_TRUE(win32::reset_screen(win32::ScreenMode{320, 240, 32}));
+    HDC dc = GetDC(nullptr);
+    SelectObject(dc, GetStockObject(OEM_FIXED_FONT));
+    SetTextColor(dc, RGB(255, 255, 255));
+    SetBkMode(dc, TRANSPARENT);
+    ASSERT_TRUE(TextOutA(dc, 0, 0, kZhong, 2));
+    const uint16_t zhong[16] = {0x0100, 0x0100, 0x0100, 0x0100, 0x3FF8, 0x2108, 0x2108, 0x2108,
+                                0x2108, 0x2108, 0x3FF8, 0x2108, 0x0100, 0x0100, 0x0100, 0x0100};
+    for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 17; ++x) {
+            const bool want = y < 16 && x < 16 && (zhong[y] >> (15 - x)) & 1;
+            EXPECT_EQ(win32::screen_pixel(x, y) != 0, want) << x << "," << y;
+        }
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    ReleaseDC(nullptr, dc);
 }
 
 TEST_F(TextTest, OpaqueBackgroundFillsTheCellTransparentDoesNot) {
@@ -202,26 +337,75 @@ TEST_F(TextTest, MissingGlyphDrawsABox) {
     }
 }
 
+// The default box of a character without a glyph, at every kind of size:
+// a strike as it is, replicated, nearest-neighbour scaled, and the OEM cells.
+// Its outline is the given rectangle (cell coordinates), its inside empty.
+TEST_F(TextTest, MissingGlyphDrawsTheDefaultBoxAtEverySize) {
+    struct Case {
+        LONG height;
+        BYTE charset;
+        RECT outline;  // inclusive
+        int line;      // thickness
+    };
+    const Case cases[] = {
+        {-12, DEFAULT_CHARSET, {1, 1, 10, 9}, 1},
+        {-16, DEFAULT_CHARSET, {1, 1, 14, 13}, 1},
+        {-24, DEFAULT_CHARSET, {2, 2, 21, 19}, 2},   // the 12-pixel box twice
+        {-32, DEFAULT_CHARSET, {2, 2, 29, 27}, 2},   // the 16-pixel box twice
+        {-20, DEFAULT_CHARSET, {1, 1, 18, 16}, 1},   // 16 to 20: some lines one, some two
+        {-12, OEM_CHARSET, {1, 1, 14, 13}, 1},       // two cells for a two-byte code
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(win32::reset_screen(win32::ScreenMode{320, 240, 32}));
+        HDC dc = GetDC(nullptr);
+        HFONT f = font(c.height, FW_NORMAL, c.charset);
+        SelectObject(dc, f);
+        SetTextColor(dc, RGB(255, 255, 255));
+        SetBkMode(dc, TRANSPARENT);
+        // An undefined code page 936 pair.
+        ASSERT_TRUE(TextOutA(dc, 0, 0, "\xa2\xa0", 2));
+        const RECT& o = c.outline;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const bool lit = win32::screen_pixel(x, y) != 0;
+                const bool in_box = x >= o.left && x <= o.right && y >= o.top && y <= o.bottom;
+                const bool inside = x >= o.left + 2 && x <= o.right - 2 && y >= o.top + 2 &&
+                                    y <= o.bottom - 2;
+                const bool edge = in_box && (x < o.left + c.line || x > o.right - c.line ||
+                                             y < o.top + c.line || y > o.bottom - c.line);
+                if (!in_box || inside) {
+                    EXPECT_FALSE(lit) << c.height << ": " << x << "," << y;
+                }
+                if (edge) {
+                    EXPECT_TRUE(lit) << c.height << ": " << x << "," << y;
+                }
+            }
+        SelectObject(dc, GetStockObject(SYSTEM_FONT));
+        DeleteObject(f);
+        ReleaseDC(nullptr, dc);
+    }
+}
+
 TEST_F(TextTest, DrawTextWordBreaksChineseIntoTheWidth) {
     use(font(-12));
     // Fifteen characters of 12 pixels in 50 pixels: four to a line.
     RECT r{0, 0, 50, 0};
     const int h = DrawTextA(dc_, kHint, -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-    EXPECT_EQ(h, 4 * 15);
-    EXPECT_EQ(r.bottom, 60);
+    EXPECT_EQ(h, 4 * 12);
+    EXPECT_EQ(r.bottom, 48);
     EXPECT_EQ(r.right, 48);
     // Latin words stay whole; spaces at a break vanish.
     RECT w{0, 0, 40, 0};
     DrawTextA(dc_, "aaa bbb aaa", -1, &w, DT_CALCRECT | DT_WORDBREAK);
     SIZE word = extent("aaa bbb");
     EXPECT_GT(word.cx, 40);
-    EXPECT_EQ(w.bottom, 3 * 15);
+    EXPECT_EQ(w.bottom, 3 * 12);
     EXPECT_EQ(w.right, extent("aaa").cx);
     // Hard line breaks, and none at all on a single line.
     RECT lines{0, 0, 200, 0};
-    EXPECT_EQ(DrawTextA(dc_, "a\r\nb\nc", -1, &lines, DT_CALCRECT), 45);
+    EXPECT_EQ(DrawTextA(dc_, "a\r\nb\nc", -1, &lines, DT_CALCRECT), 36);
     RECT single{0, 0, 200, 0};
-    EXPECT_EQ(DrawTextA(dc_, "a\r\nb\nc", -1, &single, DT_CALCRECT | DT_SINGLELINE), 15);
+    EXPECT_EQ(DrawTextA(dc_, "a\r\nb\nc", -1, &single, DT_CALCRECT | DT_SINGLELINE), 12);
 }
 
 TEST_F(TextTest, DrawTextDrawsWhereCalculatedAndClips) {
@@ -277,9 +461,9 @@ TEST_F(TextTest, PrefixAndAlignment) {
     EXPECT_EQ(c.right, extent("A&&B&C").cx);
     SetTextColor(dc_, RGB(255, 255, 255));
     SetBkMode(dc_, TRANSPARENT);
-    RECT line{0, 0, 100, 15};
+    RECT line{0, 0, 100, 12};
     DrawTextA(dc_, "&x", -1, &line, DT_SINGLELINE);
-    EXPECT_NE(win32::screen_pixel(1, 13), 0u) << "the underline under x";
+    EXPECT_NE(win32::screen_pixel(1, 11), 0u) << "the underline under x, in the cell";
     // Centred and right-aligned text sits where its width says.
     const int w = extent(kZhongWen).cx;
     const std::pair<UINT, int> alignments[] = {{DT_CENTER, (200 - w) / 2}, {DT_RIGHT, 200 - w}};
@@ -302,7 +486,7 @@ TEST_F(TextTest, PrefixAndAlignment) {
         }
         EXPECT_GE(first, left);
         EXPECT_LE(first, left + 2);
-        EXPECT_GE(top, (30 - 15) / 2) << "vertically centred";
+        EXPECT_GE(top, (30 - 12) / 2) << "vertically centred";
         SelectObject(dc, GetStockObject(SYSTEM_FONT));
         ReleaseDC(nullptr, dc);
     }

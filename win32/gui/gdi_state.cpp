@@ -79,7 +79,7 @@ State::State() {
         f->metrics = tm;
         return f;
     };
-    add_stock(OEM_FIXED_FONT, font(metrics(12, 10, 0, 8, 8, 400, 0, kFixedModern, kOemCharset)));
+    add_stock(OEM_FIXED_FONT, font(metrics(16, 14, 0, 8, 8, 400, 0, kFixedModern, kOemCharset)));
     add_stock(ANSI_FIXED_FONT, font(metrics(13, 11, 0, 8, 8, 400, 0x20, kFixedModern, kAnsiCharset)));
     add_stock(ANSI_VAR_FONT, font(metrics(13, 11, 0, 5, 11, 400, 0x20, kVariableSwiss, kAnsiCharset)));
     add_stock(SYSTEM_FONT, font(metrics(16, 14, 0, 8, 16, 400, 0x20, kVariableSwiss, kGb2312Charset)));

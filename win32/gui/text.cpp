@@ -1,18 +1,18 @@
 // Text: fonts, TextOutA, GetTextExtentPoint32A and DrawTextA.
 //
-// Glyphs are bitmaps, so that pixels do not change with the rasterizer:
-// the WenQuanYi bitmap song strikes (12, 13, 15 and 16 pixels, Chinese and
-// ASCII) found through fontconfig (in the font folders only) and read with
-// FreeType, a scalable CJK
-// face rendered in monochrome only above those sizes, and unifont's 8x16
-// ASCII cut down to the OEM font's 8x12 cells. ANSI strings are code page
-// 936, decoded with iconv. A character without a glyph draws a box.
+// Glyphs come only from bitmap fonts, so pixels do not depend on the
+// rasterizer: the WenQuanYi bitmap song strikes (Chinese and ASCII, found
+// through fontconfig in the font folder only, read with FreeType) and
+// unifont's 8x16 and 16x16 cells for the OEM font. Heights above the largest
+// strike are a strike scaled up. ANSI strings are code page 936, decoded with
+// iconv. A character without a glyph draws the font's default box.
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <fontconfig/fontconfig.h>
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -27,16 +27,16 @@ namespace win32::gdi {
 namespace {
 
 constexpr uint32_t kMissing = 0xFFFFFFFFu;
-constexpr int kLargestBitmapStrike = 16;
 constexpr int kMaxPixelSize = 256;
 constexpr const char* kBitmapFamily = "WenQuanYi Bitmap Song";
-constexpr const char* kScalableFamily = "WenQuanYi Zen Hei";
 constexpr const char* kUnifont = "/usr/share/unifont/unifont.hex";
-// Where Debian puts xfonts-wqy and fonts-wqy-zenhei.
-constexpr const char* kFontDirs[] = {"/usr/share/fonts/X11/misc", "/usr/share/fonts/truetype/wqy"};
-// The OEM cells take unifont rows 4 to 15: capitals and descenders fit.
-constexpr int kOemFirstRow = 4;
-constexpr int kOemCellWidth = 8, kOemCellHeight = 12, kOemAscent = 10;
+// Where Debian puts xfonts-wqy.
+constexpr const char* kFontDir = "/usr/share/fonts/X11/misc";
+// unifont cells: 8 or 16 wide, 16 high, baseline under row 13.
+constexpr int kOemCellWidth = 8, kOemCellHeight = 16, kOemAscent = 14;
+// Larger strikes are not taken, so glyph sizes stay bounded whatever a
+// font file says.
+constexpr int kMaxStrikePixels = 64;
 
 struct Glyph {
     int advance = 0;
@@ -47,18 +47,29 @@ struct Glyph {
     std::vector<uint8_t> bits;  // one byte per pixel, 0 or 1
 };
 
-// One font at one pixel size.
-struct Face {
+// One bitmap strike of the song family, its glyphs at their own size.
+struct Strike {
     FT_Face ft = nullptr;
+    int pixels = 0;  // character height: the cell, no internal leading
+    int ascent = 0;
+    int half_width = 6;
+    int full_width = 12;
+    std::unordered_map<uint32_t, Glyph> glyphs;  // fitted to the cell
+    ~Strike() {
+        if (ft) FT_Done_Face(ft);
+    }
+};
+
+// One font at one pixel size: a strike as it is, a strike scaled, or OEM.
+struct Face {
     bool oem = false;
+    Strike* strike = nullptr;
+    int pixels = 0;  // cell height
     int ascent = 0;
     int descent = 0;
     int half_width = 6;
     int full_width = 12;
-    std::unordered_map<uint32_t, Glyph> glyphs;
-    ~Face() {
-        if (ft) FT_Done_Face(ft);
-    }
+    std::unordered_map<uint64_t, Glyph> glyphs;
 };
 
 struct Unit {
@@ -67,6 +78,125 @@ struct Unit {
     bool underline = false;
 };
 
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t ceil_div(int64_t a, int64_t b) { return -floor_div(-a, b); }
+
+// Nearest-neighbour scaling of a strike of `from` rows to `to` rows, on
+// pixel centres. Whole factors replicate each pixel; both are integer
+// arithmetic, so the same pixels come out everywhere.
+struct Scale {
+    int64_t from = 1, to = 1;
+    // The source pixel a destination pixel shows.
+    int64_t source(int64_t d) const { return floor_div((2 * d + 1) * from, 2 * to); }
+    // The first destination pixel showing source pixel n or later.
+    int64_t edge(int64_t n) const { return ceil_div(2 * to * n - from, 2 * from); }
+};
+
+// Rows and columns of ink only, as a strike's bitmaps may carry blank ones.
+void trim(Glyph& g) {
+    int x0 = g.width, x1 = -1, y0 = g.rows, y1 = -1;
+    for (int y = 0; y < g.rows; ++y)
+        for (int x = 0; x < g.width; ++x)
+            if (g.bits[size_t(y) * size_t(g.width) + size_t(x)]) {
+                x0 = std::min(x0, x), x1 = std::max(x1, x);
+                y0 = std::min(y0, y), y1 = std::max(y1, y);
+            }
+    if (x1 < 0) {
+        g.width = g.rows = 0;
+        g.bits.clear();
+        return;
+    }
+    Glyph t = g;
+    t.width = x1 - x0 + 1;
+    t.rows = y1 - y0 + 1;
+    t.left = g.left + x0;
+    t.top = g.top - y0;
+    t.bits.assign(size_t(t.width) * size_t(t.rows), 0);
+    for (int y = 0; y < t.rows; ++y)
+        for (int x = 0; x < t.width; ++x)
+            t.bits[size_t(y) * size_t(t.width) + size_t(x)] =
+                g.bits[size_t(y + y0) * size_t(g.width) + size_t(x + x0)];
+    g = std::move(t);
+}
+
+// A bitmap font draws inside its cell: a glyph reaching out of it moves in
+// as far as the room on the other side allows, and what still sticks out
+// is cut. Then the cell is all the ink and an opaque background covers it.
+void fit(Glyph& g, int ascent, int height) {
+    trim(g);
+    if (g.rows == 0) return;
+    int y0 = ascent - g.top;  // cell row of the glyph's first row
+    const int y1 = y0 + g.rows;
+    if (y0 < 0) y0 += std::min(-y0, std::max(0, height - y1));
+    else if (y1 > height) y0 -= std::min(y1 - height, y0);
+    const int first = std::clamp(-y0, 0, g.rows);
+    const int last = std::clamp(height - y0, first, g.rows);
+    Glyph t = g;
+    t.top = ascent - (y0 + first);
+    t.rows = last - first;
+    t.bits.assign(g.bits.begin() + std::ptrdiff_t(first) * g.width,
+                  g.bits.begin() + std::ptrdiff_t(first + t.rows) * g.width);
+    g = std::move(t);
+}
+
+// The font's default character: an empty box inside the cell, as wide as
+// the character.
+Glyph box(int advance, int ascent) {
+    Glyph g;
+    g.advance = advance;
+    g.width = std::max(1, advance - 2);
+    g.rows = std::max(2, ascent - 1);
+    g.left = 1;
+    g.top = ascent - 1;
+    g.bits.assign(size_t(g.width) * size_t(g.rows), 0);
+    for (int y = 0; y < g.rows; ++y)
+        for (int x = 0; x < g.width; ++x)
+            if (y == 0 || y == g.rows - 1 || x == 0 || x == g.width - 1)
+                g.bits[size_t(y) * size_t(g.width) + size_t(x)] = 1;
+    return g;
+}
+
+// A glyph of a strike's cell (ascent, height) drawn in a cell `s` times it.
+Glyph scaled(const Glyph& g, int ascent, const Scale& s) {
+    Glyph t;
+    t.advance = int(s.edge(g.advance));
+    if (g.rows == 0 || g.width == 0) return t;
+    const int64_t y0 = ascent - g.top;  // source cell rows
+    const int64_t dy0 = s.edge(y0), dy1 = s.edge(y0 + g.rows);
+    const int64_t dx0 = s.edge(g.left), dx1 = s.edge(int64_t(g.left) + g.width);
+    const int64_t dst_ascent = s.edge(ascent);
+    t.left = int(dx0);
+    t.top = int(dst_ascent - dy0);
+    t.width = int(dx1 - dx0);
+    t.rows = int(dy1 - dy0);
+    t.bits.assign(size_t(t.width) * size_t(t.rows), 0);
+    for (int64_t y = dy0; y < dy1; ++y) {
+        const int64_t sy = std::clamp<int64_t>(s.source(y) - y0, 0, g.rows - 1);
+        for (int64_t x = dx0; x < dx1; ++x) {
+            const int64_t sx = std::clamp<int64_t>(s.source(x) - g.left, 0, g.width - 1);
+            t.bits[size_t(y - dy0) * size_t(t.width) + size_t(x - dx0)] =
+                g.bits[size_t(sy) * size_t(g.width) + size_t(sx)];
+        }
+    }
+    return t;
+}
+
+// Bold from a regular bitmap, as GDI makes it: each pixel once more one
+// to the right, and one pixel more of advance.
+void embolden(Glyph& g) {
+    Glyph b = g;
+    b.width = g.width + 1;
+    b.advance = g.advance + 1;
+    b.bits.assign(size_t(b.width) * size_t(b.rows), 0);
+    for (int y = 0; y < g.rows; ++y)
+        for (int x = 0; x < g.width; ++x)
+            if (g.bits[size_t(y) * size_t(g.width) + size_t(x)]) {
+                b.bits[size_t(y) * size_t(b.width) + size_t(x)] = 1;
+                b.bits[size_t(y) * size_t(b.width) + size_t(x) + 1] = 1;
+            }
+    g = std::move(b);
+}
+
 class Fonts {
 public:
     static Fonts& get() {
@@ -74,42 +204,53 @@ public:
         return *f;
     }
 
-    // The face for a pixel size (nearest bitmap strike up to 16 pixels).
+    // The face for a pixel size: the nearest strike up to the largest one;
+    // above it a strike scaled (see base_for).
     Face& face(int pixels, bool oem) {
-        pixels = std::clamp(pixels, 1, kMaxPixelSize);
-        if (oem) pixels = 12;
-        auto key = std::make_pair(oem ? -1 : pixels, std::string());
-        auto it = faces_.find(key);
+        pixels = oem ? 0 : std::clamp(pixels, 1, kMaxPixelSize);
+        auto it = faces_.find(pixels);
         if (it != faces_.end()) return *it->second;
         auto f = std::make_unique<Face>();
         f->oem = oem;
-        open(*f, pixels);
         if (oem) {
+            f->pixels = kOemCellHeight;
             f->ascent = kOemAscent;
-            f->descent = kOemCellHeight - kOemAscent;
             f->half_width = kOemCellWidth;
             f->full_width = 2 * kOemCellWidth;
+        } else if (Strike* s = base_for(pixels)) {
+            f->strike = s;
+            const int64_t to = pixels > s->pixels ? pixels : s->pixels;
+            const Scale scale{s->pixels, to};
+            f->pixels = int(to);
+            f->ascent = int(scale.edge(s->ascent));
+            f->half_width = int(scale.edge(s->half_width));
+            f->full_width = int(scale.edge(s->full_width));
+        } else {  // no strike installed: boxes in a cell of the size asked
+            f->pixels = pixels;
+            f->ascent = pixels * 5 / 6;
+            f->half_width = std::max(1, pixels / 2);
+            f->full_width = pixels;
         }
+        f->descent = f->pixels - f->ascent;
         Face& ref = *f;
-        faces_.emplace(key, std::move(f));
+        faces_.emplace(pixels, std::move(f));
         return ref;
     }
 
-    const Glyph& glyph(Face& f, uint32_t cp, bool bold) {
-        const uint32_t key = cp ^ (bold ? 0x80000000u : 0);
+    // `wide`: the character was two bytes, two cells of a fixed-pitch face.
+    const Glyph& glyph(Face& f, uint32_t cp, bool wide, bool bold) {
+        const uint64_t key = uint64_t(cp) << 2 | uint64_t(f.oem && wide) << 1 | uint64_t(bold);
         auto it = f.glyphs.find(key);
         if (it != f.glyphs.end()) return it->second;
         Glyph g;
-        if (f.oem && cp < 0x80 && oem_glyph(cp, g)) {
-        } else if (ft_glyph(f, cp, g)) {
-            if (f.oem) {
-                // Other characters take two cells, from the top of the cell.
-                g.left += (2 * kOemCellWidth - g.advance) / 2;
-                g.advance = 2 * kOemCellWidth;
-                g.top = kOemAscent;
-            }
+        if (f.oem) {
+            g = oem_glyph(cp, wide);
+        } else if (f.strike) {
+            Strike& s = *f.strike;
+            g = strike_glyph(s, cp);
+            if (f.pixels != s.pixels) g = scaled(g, s.ascent, Scale{s.pixels, f.pixels});
         } else {
-            g = box(f, cp);
+            g = box(cp < 0x80 ? f.half_width : f.full_width, f.ascent);
         }
         if (bold) embolden(g);
         return f.glyphs.emplace(key, std::move(g)).first->second;
@@ -118,17 +259,17 @@ public:
 private:
     Fonts() {
         if (FT_Init_FreeType(&lib_)) lib_ = nullptr;
+        find_strikes();
     }
 
-    // A configuration of the font folders alone: a user's aliases and
+    // A configuration of the font folder alone: a user's aliases and
     // substitutions must not change which glyphs the text gets.
     static FcConfig* font_config() {
         static FcConfig* config = [] {
             FcConfig* c = FcConfigCreate();
             if (!c) return c;
             std::string xml = "<fontconfig><cachedir prefix=\"xdg\">fontconfig</cachedir>";
-            for (const char* dir : kFontDirs) xml += std::string("<dir>") + dir + "</dir>";
-            xml += "</fontconfig>";
+            xml += std::string("<dir>") + kFontDir + "</dir></fontconfig>";
             FcConfigParseAndLoadFromMemory(c, reinterpret_cast<const FcChar8*>(xml.c_str()), FcFalse);
             FcConfigBuildFonts(c);
             return c;
@@ -136,165 +277,202 @@ private:
         return config;
     }
 
-    // The file of the family whose pixel size is nearest (the smaller of
-    // two as near); a scalable file answers any size.
-    static std::string match_file(const char* family, int pixels) {
-        std::string file;
+    // The family's bitmap files by pixel size; scalable files are not taken.
+    void find_strikes() {
         FcConfig* config = font_config();
-        if (!config) return file;
+        if (!config) return;
         FcPattern* p = FcPatternCreate();
-        FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
-        FcObjectSet* os = FcObjectSetBuild(FC_FILE, FC_PIXEL_SIZE, nullptr);
+        FcPatternAddString(p, FC_FAMILY, reinterpret_cast<const FcChar8*>(kBitmapFamily));
+        FcObjectSet* os = FcObjectSetBuild(FC_FILE, FC_PIXEL_SIZE, FC_SCALABLE, nullptr);
         FcFontSet* set = FcFontList(config, p, os);
-        double best = 1e9, best_size = 0;
         for (int i = 0; set && i < set->nfont; ++i) {
             FcChar8* path = nullptr;
             double size = 0;
+            FcBool scalable = FcFalse;
             if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &path) != FcResultMatch) continue;
-            const bool scalable = FcPatternGetDouble(set->fonts[i], FC_PIXEL_SIZE, 0, &size) != FcResultMatch;
-            const double distance = scalable ? 0.5 : std::abs(size - pixels);
-            const std::string candidate = reinterpret_cast<const char*>(path);
-            if (distance < best || (distance == best && (size < best_size ||
-                                                         (size == best_size && candidate < file)))) {
-                best = distance;
-                best_size = size;
-                file = candidate;
-            }
+            if (FcPatternGetDouble(set->fonts[i], FC_PIXEL_SIZE, 0, &size) != FcResultMatch) continue;
+            if (FcPatternGetBool(set->fonts[i], FC_SCALABLE, 0, &scalable) == FcResultMatch && scalable)
+                continue;
+            const int pixels = int(size + 0.5);
+            if (pixels < 1 || pixels > kMaxStrikePixels) continue;
+            const std::string file = reinterpret_cast<const char*>(path);
+            auto [at, added] = files_.emplace(pixels, file);
+            if (!added && file < at->second) at->second = file;  // the same choice every run
         }
         if (set) FcFontSetDestroy(set);
         FcObjectSetDestroy(os);
         FcPatternDestroy(p);
-        return file;
     }
 
-    void open(Face& f, int pixels) {
-        if (!lib_) return;
-        const bool bitmap = pixels <= kLargestBitmapStrike;
-        const std::string file = match_file(bitmap ? kBitmapFamily : kScalableFamily, pixels);
-        if (file.empty() || FT_New_Face(lib_, file.c_str(), 0, &f.ft)) {
-            f.ft = nullptr;
-        } else if (bitmap && f.ft->num_fixed_sizes > 0) {
-            int best = 0;
-            for (int i = 1; i < f.ft->num_fixed_sizes; ++i)
-                if (std::abs(f.ft->available_sizes[i].height - pixels) <
-                    std::abs(f.ft->available_sizes[best].height - pixels))
-                    best = i;
-            FT_Select_Size(f.ft, best);
+    // The strike a height is drawn from: up to the largest strike, the
+    // nearest one (the smaller of two as near), unscaled. Above it, a strike
+    // the height is a whole multiple of (the largest such), replicated, since
+    // whole factors keep every stroke equally thick; else the largest strike,
+    // nearest-neighbour scaled.
+    Strike* base_for(int pixels) {
+        if (files_.empty()) return nullptr;
+        const int largest = files_.rbegin()->first;
+        int chosen = 0;
+        if (pixels <= largest) {
+            for (const auto& [size, file] : files_)
+                if (!chosen || std::abs(size - pixels) < std::abs(chosen - pixels)) chosen = size;
         } else {
-            FT_Set_Pixel_Sizes(f.ft, 0, FT_UInt(pixels));
+            for (const auto& [size, file] : files_)
+                if (pixels % size == 0) chosen = size;
+            if (!chosen) chosen = largest;
         }
-        if (f.ft && f.ft->size) {
-            f.ascent = int(f.ft->size->metrics.ascender >> 6);
-            f.descent = int(-f.ft->size->metrics.descender >> 6);
-        }
-        if (f.ascent + f.descent <= 0) {
-            f.ascent = pixels * 5 / 6;
-            f.descent = pixels - f.ascent;
-        }
-        const int height = f.ascent + f.descent;
-        f.full_width = height;
-        f.half_width = std::max(1, height / 2);
-        if (f.ft) {
-            if (!FT_Load_Char(f.ft, '0', FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO))
-                f.half_width = int(f.ft->glyph->advance.x >> 6);
-            if (!FT_Load_Char(f.ft, 0x4E2D, FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO))
-                f.full_width = int(f.ft->glyph->advance.x >> 6);
-        }
+        return strike(chosen);
     }
 
-    bool ft_glyph(Face& f, uint32_t cp, Glyph& g) {
-        if (!f.ft || cp == kMissing || FT_Get_Char_Index(f.ft, cp) == 0) return false;
-        if (FT_Load_Char(f.ft, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME))
+    Strike* strike(int pixels) {
+        auto it = strikes_.find(pixels);
+        if (it != strikes_.end()) return it->second.get();
+        auto s = std::make_unique<Strike>();
+        s->pixels = pixels;
+        const std::string& file = files_.at(pixels);
+        if (!lib_ || FT_New_Face(lib_, file.c_str(), 0, &s->ft) || s->ft->num_fixed_sizes < 1) {
+            if (s->ft) FT_Done_Face(s->ft);
+            s->ft = nullptr;
+        } else {
+            int best = 0;
+            for (int i = 1; i < s->ft->num_fixed_sizes; ++i)
+                if (std::abs(s->ft->available_sizes[i].height - pixels) <
+                    std::abs(s->ft->available_sizes[best].height - pixels))
+                    best = i;
+            if (FT_Select_Size(s->ft, best)) {
+                FT_Done_Face(s->ft);
+                s->ft = nullptr;
+            }
+        }
+        // The baseline sits under the ideographs, which fill the cell from
+        // its top; the rest of the character height is the descent.
+        Glyph ideograph;
+        if (ft_glyph(*s, 0x4E2D, ideograph)) {
+            trim(ideograph);
+            s->ascent = ideograph.top;
+            s->full_width = ideograph.advance;
+        } else if (s->ft && s->ft->size) {
+            const int64_t a = s->ft->size->metrics.ascender >> 6, d = -s->ft->size->metrics.descender >> 6;
+            s->ascent = a + d > 0 ? int(a * pixels / (a + d)) : pixels * 5 / 6;
+            s->full_width = pixels;
+        } else {
+            s->ascent = pixels * 5 / 6;
+            s->full_width = pixels;
+        }
+        s->ascent = std::clamp(s->ascent, 1, pixels);
+        s->full_width = std::clamp(s->full_width, 1, 4 * kMaxStrikePixels);
+        Glyph zero;
+        s->half_width = ft_glyph(*s, '0', zero) ? std::clamp(zero.advance, 1, 4 * kMaxStrikePixels)
+                                                 : std::max(1, s->full_width / 2);
+        Strike* ref = s.get();
+        strikes_.emplace(pixels, std::move(s));
+        return ref;
+    }
+
+    const Glyph& strike_glyph(Strike& s, uint32_t cp) {
+        auto it = s.glyphs.find(cp);
+        if (it != s.glyphs.end()) return it->second;
+        Glyph g;
+        if (ft_glyph(s, cp, g)) fit(g, s.ascent, s.pixels);
+        else g = box(cp < 0x80 ? s.half_width : s.full_width, s.ascent);
+        return s.glyphs.emplace(cp, std::move(g)).first->second;
+    }
+
+    bool ft_glyph(Strike& s, uint32_t cp, Glyph& g) {
+        if (!s.ft || cp == kMissing || FT_Get_Char_Index(s.ft, cp) == 0) return false;
+        if (FT_Load_Char(s.ft, cp, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME))
             return false;
-        const FT_GlyphSlot s = f.ft->glyph;
-        const FT_Bitmap& b = s->bitmap;
-        g.advance = int(s->advance.x >> 6);
-        g.left = s->bitmap_left;
-        g.top = s->bitmap_top;
+        const FT_GlyphSlot slot = s.ft->glyph;
+        const FT_Bitmap& b = slot->bitmap;
+        // Whatever the file says, a glyph stays a few cells in size.
+        const int limit = 4 * kMaxStrikePixels;
+        const bool mono = b.pixel_mode == FT_PIXEL_MODE_MONO;
+        if (int(b.width) > limit || int(b.rows) > limit || std::abs(slot->bitmap_left) > limit ||
+            std::abs(slot->bitmap_top) > limit || (!mono && b.pixel_mode != FT_PIXEL_MODE_GRAY))
+            return false;
+        if (b.rows && b.width && (!b.buffer || b.pitch < int(mono ? (b.width + 7) / 8 : b.width)))
+            return false;  // rows stored bottom-up or shorter than the width
+        g.advance = std::clamp(int(slot->advance.x >> 6), 0, limit);
+        g.left = slot->bitmap_left;
+        g.top = slot->bitmap_top;
         g.width = int(b.width);
         g.rows = int(b.rows);
         g.bits.assign(size_t(g.width) * size_t(g.rows), 0);
         for (int y = 0; y < g.rows; ++y) {
             const unsigned char* row = b.buffer + std::ptrdiff_t(y) * b.pitch;
             for (int x = 0; x < g.width; ++x) {
-                const bool on = b.pixel_mode == FT_PIXEL_MODE_MONO ? (row[x >> 3] >> (7 - (x & 7))) & 1
-                                                                     : row[x] >= 128;
+                const bool on = mono ? (row[x >> 3] >> (7 - (x & 7))) & 1 : row[x] >= 128;
                 g.bits[size_t(y) * size_t(g.width) + size_t(x)] = on ? 1 : 0;
             }
         }
         return true;
     }
 
-    // An 8x16 unifont glyph cut to the OEM cell.
-    bool oem_glyph(uint32_t cp, Glyph& g) {
+    // A unifont cell as it is: one cell for a narrow glyph, two for a wide
+    // one or a two-byte character (a narrow glyph centred in them).
+    Glyph oem_glyph(uint32_t cp, bool wide) {
         load_unifont();
         auto it = unifont_.find(cp);
-        if (it == unifont_.end()) return false;
-        g.advance = kOemCellWidth;
-        g.left = 0;
+        const int cells = wide ? 2 : 1;
+        if (it == unifont_.end())
+            return box(cells * kOemCellWidth, kOemAscent);
+        const std::vector<uint8_t>& rows = it->second;
+        const int width = int(rows.size()) / kOemCellHeight * 8;  // 8 or 16
+        Glyph g;
+        g.advance = std::max(cells * kOemCellWidth, width);
+        g.left = (g.advance - width) / 2;
         g.top = kOemAscent;
-        g.width = kOemCellWidth;
+        g.width = width;
         g.rows = kOemCellHeight;
-        g.bits.assign(size_t(g.width * g.rows), 0);
+        g.bits.assign(size_t(g.width) * size_t(g.rows), 0);
+        const int bytes = width / 8;
         for (int y = 0; y < kOemCellHeight; ++y)
-            for (int x = 0; x < kOemCellWidth; ++x)
-                g.bits[size_t(y * g.width + x)] = (it->second[size_t(y + kOemFirstRow)] >> (7 - x)) & 1;
-        return true;
+            for (int x = 0; x < width; ++x)
+                g.bits[size_t(y * width + x)] = (rows[size_t(y * bytes + x / 8)] >> (7 - x % 8)) & 1;
+        return g;
     }
 
+    // unifont.hex: "XXXX:" then 32 hex digits (8 wide) or 64 (16 wide); a
+    // line of any other shape is skipped.
     void load_unifont() {
         if (unifont_loaded_) return;
         unifont_loaded_ = true;
         std::ifstream in(kUnifont);
         std::string line;
-        auto hex = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+        auto hex = [](char c) {
+            if (c >= '0' && c <= '9') return c - '0';
+            if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+            if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+            return -1;
+        };
         while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             const size_t colon = line.find(':');
-            if (colon == std::string::npos || line.size() != colon + 33) continue;  // 8 wide only
-            const uint32_t cp = uint32_t(std::strtoul(line.substr(0, colon).c_str(), nullptr, 16));
-            if (cp >= 0x80) break;  // the cells hold ASCII only
-            std::array<uint8_t, 16> rows{};
-            for (size_t i = 0; i < 16; ++i)
-                rows[i] = uint8_t(hex(line[colon + 1 + 2 * i]) << 4 | hex(line[colon + 2 + 2 * i]));
-            unifont_[cp] = rows;
+            if (colon == std::string::npos || colon == 0 || colon > 6) continue;
+            const size_t digits = line.size() - colon - 1;
+            if (digits != 2 * kOemCellHeight && digits != 4 * kOemCellHeight) continue;
+            uint32_t cp = 0;
+            bool ok = true;
+            for (size_t i = 0; i < colon && ok; ++i) {
+                const int v = hex(line[i]);
+                ok = v >= 0;
+                cp = cp << 4 | uint32_t(v < 0 ? 0 : v);
+            }
+            std::vector<uint8_t> rows(digits / 2);
+            for (size_t i = 0; i < rows.size() && ok; ++i) {
+                const int hi = hex(line[colon + 1 + 2 * i]), lo = hex(line[colon + 2 + 2 * i]);
+                ok = hi >= 0 && lo >= 0;
+                rows[i] = uint8_t(hi << 4 | (lo < 0 ? 0 : lo));
+            }
+            if (ok && cp <= 0x10FFFF) unifont_[cp] = std::move(rows);
         }
     }
 
-    // The font's default character: an empty box as wide as the character.
-    static Glyph box(const Face& f, uint32_t cp) {
-        Glyph g;
-        g.advance = cp < 0x80 ? f.half_width : f.full_width;
-        g.width = std::max(1, g.advance - 2);
-        g.rows = std::max(2, f.ascent - 1);
-        g.left = 1;
-        g.top = f.ascent - 1;
-        g.bits.assign(size_t(g.width * g.rows), 0);
-        for (int y = 0; y < g.rows; ++y)
-            for (int x = 0; x < g.width; ++x)
-                if (y == 0 || y == g.rows - 1 || x == 0 || x == g.width - 1)
-                    g.bits[size_t(y * g.width + x)] = 1;
-        return g;
-    }
-
-    // Bold from a regular bitmap, as GDI makes it: each pixel once more one
-    // to the right, and one pixel more of advance.
-    static void embolden(Glyph& g) {
-        Glyph b = g;
-        b.width = g.width + 1;
-        b.advance = g.advance + 1;
-        b.bits.assign(size_t(b.width * b.rows), 0);
-        for (int y = 0; y < g.rows; ++y)
-            for (int x = 0; x < g.width; ++x)
-                if (g.bits[size_t(y * g.width + x)]) {
-                    b.bits[size_t(y * b.width + x)] = 1;
-                    b.bits[size_t(y * b.width + x + 1)] = 1;
-                }
-        g = std::move(b);
-    }
-
     FT_Library lib_ = nullptr;
-    std::map<std::pair<int, std::string>, std::unique_ptr<Face>> faces_;
-    std::unordered_map<uint32_t, std::array<uint8_t, 16>> unifont_;
+    std::map<int, std::string> files_;  // strike files by pixel size
+    std::map<int, std::unique_ptr<Strike>> strikes_;
+    std::map<int, std::unique_ptr<Face>> faces_;  // by pixel size, 0 for OEM
+    std::unordered_map<uint32_t, std::vector<uint8_t>> unifont_;
     bool unifont_loaded_ = false;
 };
 
@@ -342,11 +520,13 @@ std::vector<Unit> decode(const char* text, size_t len) {
     return out;
 }
 
-int advance_of(Face& face, bool bold, uint32_t cp) { return Fonts::get().glyph(face, cp, bold).advance; }
+int advance_of(Face& face, bool bold, const Unit& u) {
+    return Fonts::get().glyph(face, u.cp, u.bytes == 2, bold).advance;
+}
 
 int width_of(Face& face, bool bold, const std::vector<Unit>& units) {
     int w = 0;
-    for (const Unit& u : units) w += advance_of(face, bold, u.cp);
+    for (const Unit& u : units) w += advance_of(face, bold, u);
     return w;
 }
 
@@ -378,7 +558,7 @@ void draw_run(State& s, DeviceContext& dc, const Font& font, int x, int y,
     int64_t pen = int64_t(x) + ox;
     const int64_t baseline = int64_t(y) + oy + face.ascent;
     for (const Unit& u : units) {
-        const Glyph& g = Fonts::get().glyph(face, u.cp, bold);
+        const Glyph& g = Fonts::get().glyph(face, u.cp, u.bytes == 2, bold);
         for (int gy = 0; gy < g.rows; ++gy)
             for (int gx = 0; gx < g.width; ++gx)
                 if (g.bits[size_t(gy * g.width + gx)]) plot(pen + g.left + gx, baseline - g.top + gy);
