@@ -12,6 +12,7 @@
 
 #include "core/ops.h"
 #include "core/state.h"
+#include "digital/dsound_driver.h"
 #include "win32/kernel.h"
 
 namespace svx::digital {
@@ -435,8 +436,14 @@ void start_output(DigitalDriver& driver) {
 }
 
 void close_all_drivers() {
-    while (DigitalDriver* driver = driver_list.load())
-        ::SVX_waveOutClose(reinterpret_cast<HDIGDRIVER>(driver));
+    while (DigitalDriver* driver = driver_list.load()) {
+        HDIGDRIVER handle = reinterpret_cast<HDIGDRIVER>(driver);
+        // Through the export while it leads here, so the call is traced;
+        // the export would take a waveOut driver to DirectSound otherwise.
+        if (preference(SVX_PREF_USE_WAVEOUT) != 0) ::SVX_waveOutClose(handle);
+        else op::waveout::SVX_waveOutClose(handle);
+    }
+    ds::close_all_drivers();
 }
 
 }  // namespace svx::digital

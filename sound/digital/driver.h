@@ -1,7 +1,8 @@
 // The digital output driver on waveOut: the driver record, its ring of
 // device buffers, the service that mixes them and the writer that queues
 // them. The fill, the service and the writer are plain functions that a
-// test can call without the background thread.
+// test can call without the background thread. The record also carries
+// the DirectSound driver's fields (dsound_driver.h).
 #pragma once
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include "digital/mixer.h"
 #include "digital/sample.h"
 #include "sonvex.h"
+#include "win32/dsound.h"
 #include "win32/winmm.h"
 
 namespace svx::digital {
@@ -61,6 +63,18 @@ struct DigitalDriver {
     // Held by whoever mixes into this driver's buffers (the service, or the
     // writer starting output), so that two threads never mix at once.
     std::atomic<bool> mixing{false};
+
+    // DirectSound: all zero in a waveOut driver. The slot arrays have
+    // `ds_slots` entries; only the DirectSound guard's holder touches them.
+    IDirectSound* ds_object = nullptr;
+    int32_t emulated = 0;
+    IDirectSoundBuffer* primary = nullptr;  // only when a format was set
+    HWND window = nullptr;
+    IDirectSoundBuffer** ds_buffers = nullptr;
+    Sample** ds_owners = nullptr;
+    uint32_t* ds_formats = nullptr;  // sample format each buffer was made for
+    int32_t ds_slots = 0;
+    bool ds_format_in_use = false;  // a format other than 8-bit mono 22,050 Hz
 
     mixer::OutputFormat output() const {
         return {rate, channels, bytes_per_sample, signed_output != 0};

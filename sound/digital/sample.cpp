@@ -8,6 +8,7 @@
 #include "core/ops.h"
 #include "core/state.h"
 #include "digital/driver.h"
+#include "digital/dsound_driver.h"
 
 namespace svx::digital {
 namespace {
@@ -105,6 +106,11 @@ void start(Sample& sample, bool rewind) {
     const int32_t cur = sample.current.load(std::memory_order_relaxed) & 1;
     if (rewind) sample.position[cur].store(0, std::memory_order_relaxed);
     sample.buffer_mode.store(1, std::memory_order_relaxed);
+    // A VOC continuation restarts the sample on the driver it belongs to.
+    if (ds::is_ds_driver(sample.driver)) {
+        ds::start(sample, false);
+        return;
+    }
     if (released(sample)) {
         sample.status.store(SVX_SUSPENDED);
         return;

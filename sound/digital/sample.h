@@ -76,6 +76,17 @@ struct Sample {
     std::atomic<uint32_t> adpcm_reset_stamp{0};
     uint32_t adpcm_reset_seen = 0;
     adpcm::State adpcm;
+
+    // DirectSound streaming; the slot and the segment state change only
+    // under the DirectSound guard.
+    std::atomic<int32_t> ds_slot{-1};        // secondary buffer slot, -1 none
+    std::atomic<int32_t> ds_interval{10};    // ms between looks at the play cursor
+    int32_t ds_countdown = 0;                // ms until the next look
+    std::atomic<uint32_t> ds_segment_size{0};
+    uint32_t ds_segment = 0;                 // segment the play cursor was last seen in
+    uint32_t ds_last_cursor = 0;
+    std::atomic<uint32_t> ds_remaining{UINT32_MAX};  // bytes still to be heard; max: unset
+    std::atomic<int32_t> ds_control{0};      // direct buffer control mode
 };
 
 inline Sample* sample_of(HSAMPLE handle) { return reinterpret_cast<Sample*>(handle); }

@@ -62,7 +62,12 @@ TEST(BufferSizesEdge, AFormatWithoutDataGivesNoSize) {
 using Driver = testing_support::DigitalLibrary;
 
 TEST_F(Driver, DirectSoundFailsAndTheFallBackOpensWaveOutAt22050) {
-    // Part of the menu's search: DirectSound first, then waveOut.
+    // Part of the menu's search: DirectSound first, then waveOut. Here the
+    // machine has no DirectSound module.
+    setenv("WIN32_DSOUND", "absent", 1);
+    struct Restore {
+        ~Restore() { unsetenv("WIN32_DSOUND"); }
+    } restore;
     SVX_set_preference(SVX_PREF_USE_WAVEOUT, 0);
     const SVXPCMFORMAT format = pcm_format(22050, 1, 8);
     HDIGDRIVER driver = nullptr;

@@ -139,6 +139,36 @@ TEST_F(UserTest, TopLevelWindowsCompositeInZOrder) {
     EXPECT_EQ(GetActiveWindow(), top) << "activation passes to the next visible window";
 }
 
+TEST_F(UserTest, ZOrderWalksAndTheBuiltInUserModule) {
+    HWND back = make_window({0, 0, 50, 50}, kRed);
+    HWND front = make_window({10, 10, 60, 60}, kGreen);
+    HWND kid = make_window({1, 1, 5, 5}, kBlue, WS_CHILD | WS_VISIBLE, 0, front);
+    EXPECT_EQ(GetTopWindow(nullptr), front);
+    EXPECT_EQ(GetWindow(front, GW_HWNDNEXT), back);
+    EXPECT_EQ(GetWindow(back, GW_HWNDPREV), front);
+    EXPECT_EQ(GetWindow(back, GW_HWNDNEXT), nullptr);
+    EXPECT_EQ(GetWindow(back, GW_HWNDFIRST), front);
+    EXPECT_EQ(GetWindow(front, GW_HWNDLAST), back);
+    EXPECT_EQ(GetWindow(front, GW_CHILD), kid);
+    EXPECT_EQ(GetTopWindow(front), kid);
+    EXPECT_EQ(GetWindow(kid, GW_HWNDNEXT), nullptr) << "siblings are the parent's children";
+    DWORD process = 0;
+    EXPECT_EQ(GetWindowThreadProcessId(kid, &process), GetCurrentThreadId());
+    EXPECT_EQ(process, GetCurrentProcessId());
+    EXPECT_EQ(GetWindowThreadProcessId(reinterpret_cast<HWND>(0x1), &process), 0u);
+    EXPECT_EQ(GetWindow(reinterpret_cast<HWND>(0x1), GW_HWNDNEXT), nullptr);
+
+    // Code that does not link the window system finds these by name.
+    HMODULE user = LoadLibraryA("user32.dll");
+    ASSERT_NE(user, nullptr);
+    using Top = HWND(WINAPI*)(HWND);
+    auto top = reinterpret_cast<Top>(reinterpret_cast<void (*)()>(GetProcAddress(user, "GetTopWindow")));
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top(nullptr), front);
+    EXPECT_EQ(GetProcAddress(user, "NoSuchCall"), nullptr);
+    FreeLibrary(user);
+}
+
 TEST_F(UserTest, MovingAWindowRepaintsBothPlaces) {
     HWND back = make_window({0, 0, 200, 200}, kRed);
     HWND w = make_window({10, 10, 60, 60}, kGreen);

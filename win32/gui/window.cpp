@@ -1252,6 +1252,47 @@ HWND WINAPI GetParent(HWND h) {
                        [](Manager&, Window& w) { return child(w) ? w.parent : w.owner; });
 }
 
+// Z-order walks. Every window belongs to this process.
+HWND WINAPI GetTopWindow(HWND h) {
+    Manager& m = manager();
+    std::lock_guard lock(m.mutex);
+    const std::vector<HWND>* level = &m.top;
+    if (h) {
+        Window* w = find_live(m, h);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
+        level = &w->children;
+    }
+    return level->empty() ? nullptr : level->front();
+}
+
+HWND WINAPI GetWindow(HWND h, UINT cmd) {
+    if (cmd == GW_CHILD) return IsWindow(h) ? GetTopWindow(h) : nullptr;
+    return with_window(h, HWND(nullptr), [&](Manager& m, Window& w) -> HWND {
+        if (cmd == GW_OWNER) return child(w) ? nullptr : w.owner;
+        Window* parent = child(w) ? find_live(m, w.parent) : nullptr;
+        const std::vector<HWND>& level = parent ? parent->children : m.top;
+        auto at = std::find(level.begin(), level.end(), h);
+        if (level.empty() || at == level.end()) return nullptr;
+        switch (cmd) {
+        case GW_HWNDFIRST: return level.front();
+        case GW_HWNDLAST: return level.back();
+        case GW_HWNDNEXT: return at + 1 == level.end() ? nullptr : *(at + 1);
+        case GW_HWNDPREV: return at == level.begin() ? nullptr : *(at - 1);
+        default: return nullptr;
+        }
+    });
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND h, LPDWORD process) {
+    return with_window(h, DWORD(0), [&](Manager&, Window& w) {
+        if (process) *process = GetCurrentProcessId();
+        return w.thread;
+    });
+}
+
 BOOL WINAPI SetWindowTextA(HWND h, LPCSTR text) {
     if (!IsWindow(h)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
