@@ -565,10 +565,7 @@ void TPicture::SaveToFile(const std::string& path) const {
 
 std::vector<uint8_t> TPicture::WriteData() const {
     std::vector<uint8_t> out;
-    if (!d_->graphic) {
-        out.push_back(0);
-        return out;
-    }
+    if (!d_->graphic || d_->graphic->Empty()) return out;  // nothing worth storing
     const std::string name = d_->graphic->ClassName();
     out.push_back(static_cast<uint8_t>(name.size()));
     out.insert(out.end(), name.begin(), name.end());

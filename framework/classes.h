@@ -135,7 +135,8 @@ struct PropInfo {
     PropKind kind;
     const TypeInfo* type = nullptr;
     // Stored only when different from the default; no default = always stored
-    // (strings: stored when not empty; sub-objects and events as they say).
+    // (strings: stored when different from default_str, else when not empty;
+    // sub-objects and events as they say).
     std::optional<int64_t> default_ord;
 
     int64_t (*get_ord)(const TPersistent*) = nullptr;
@@ -144,6 +145,7 @@ struct PropInfo {
     void (*set_str)(TPersistent*, const std::string&) = nullptr;
     TPersistent* (*get_obj)(TPersistent*) = nullptr;
     EventBase* (*get_event)(TPersistent*) = nullptr;
+    const char* default_str = nullptr;
 };
 
 // A published method of a form class: binds itself to an event of the
@@ -322,12 +324,13 @@ PropInfo Ord(const char* name, PropKind kind, std::optional<int64_t> def = std::
 }
 
 template <auto Get, auto Set>
-PropInfo Str(const char* name) {
+PropInfo Str(const char* name, const char* default_value = nullptr) {
     using G = typename Getter<decltype(Get)>::Class;
     using S = typename Setter<decltype(Set)>::Class;
     PropInfo p{name, PropKind::String, nullptr, std::nullopt};
     p.get_str = [](const TPersistent* o) -> std::string { return (static_cast<const G*>(o)->*Get)(); };
     p.set_str = [](TPersistent* o, const std::string& v) { (static_cast<S*>(o)->*Set)(v); };
+    p.default_str = default_value;
     return p;
 }
 

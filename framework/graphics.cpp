@@ -167,7 +167,7 @@ const ClassInfo& TFont::StaticClassInfo() {
         props::Ord<&TFont::Color, &TFont::SetColor>("Color", PropKind::Integer, clWindowText, &ColorType);
     static const PropInfo height =
         props::Ord<&TFont::Height, &TFont::SetHeight>("Height", PropKind::Integer, -11);
-    static const PropInfo name = props::Str<&TFont::Name, &TFont::SetName>("Name");
+    static const PropInfo name = props::Str<&TFont::Name, &TFont::SetName>("Name", "MS Sans Serif");
     static const PropInfo pitch =
         props::Ord<&TFont::Pitch, &TFont::SetPitch>("Pitch", PropKind::Enum, fpDefault, &font_pitch_type);
     static const PropInfo size = props::Ord<&TFont::Size, &TFont::SetSize>("Size", PropKind::Integer, 8);

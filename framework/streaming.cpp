@@ -526,7 +526,7 @@ private:
             case PropKind::String: {
                 if (!p->get_str) break;
                 const std::string v = p->get_str(obj);
-                if (!v.empty()) line(level, name, quote(v));
+                if (p->default_str ? v != p->default_str : !v.empty()) line(level, name, quote(v));
                 break;
             }
             case PropKind::Class: {
@@ -582,7 +582,7 @@ private:
             }
         }
         if (open) out += '\'';
-        return out;
+        return out.empty() ? "''" : out;
     }
 
     TComponent* root_;

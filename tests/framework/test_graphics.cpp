@@ -785,7 +785,7 @@ TEST_F(Graphics, PictureAssignCopiesAndDataRoundTrips) {
     EXPECT_EQ(from_bitmap.Bitmap()->Canvas()->Pixels(2, 1), clBlue);
     from_bitmap.Assign(nullptr);
     EXPECT_EQ(from_bitmap.Graphic(), nullptr);
-    EXPECT_EQ(from_bitmap.WriteData(), std::vector<uint8_t>{0});
+    EXPECT_TRUE(from_bitmap.WriteData().empty()) << "an empty picture is not stored in a form";
 
     struct Bad {
         const char* name;

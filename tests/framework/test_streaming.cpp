@@ -564,4 +564,42 @@ TEST_F(Streaming, MessagesSayWhatIsWrong) {
     }
 }
 
+// A string with a declared default is written only when it differs from it,
+// so an emptied one survives a round trip.
+class TCaptioned : public TComponent {
+public:
+    using TComponent::TComponent;
+    std::string Caption() const { return caption_; }
+    void SetCaption(const std::string& c) { caption_ = c; }
+    FW_CLASS_INFO();
+
+private:
+    std::string caption_ = "none";
+};
+
+const ClassInfo& TCaptioned::StaticClassInfo() {
+    static const PropInfo caption = props::Str<&TCaptioned::Caption, &TCaptioned::SetCaption>("Caption", "none");
+    static const PropInfo* const list[] = {&caption};
+    static const ClassInfo info{"TCaptioned", &TComponent::StaticClassInfo(), list, {}, {}};
+    return info;
+}
+
+TEST(StringDefaults, WrittenOnlyWhenTheyDifferFromTheDefault) {
+    struct Case { const char* value; const char* text; } const cases[] = {
+        {"none", "object C: TCaptioned\nend\n"},
+        {"", "object C: TCaptioned\n  Caption = ''\nend\n"},
+        {"some", "object C: TCaptioned\n  Caption = 'some'\nend\n"},
+    };
+    for (const Case& c : cases) {
+        TCaptioned written(nullptr);
+        written.SetName("C");
+        written.SetCaption(c.value);
+        const std::string text = WriteComponentToText(&written);
+        EXPECT_EQ(text, c.text);
+        TCaptioned read(nullptr);
+        ReadComponentFromText(text, &read);
+        EXPECT_EQ(read.Caption(), c.value);
+    }
+}
+
 }  // namespace
