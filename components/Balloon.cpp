@@ -10,15 +10,6 @@
 #include "win32/kernel.h"
 #include "win32/user.h"
 
-#ifndef WM_NCLBUTTONDOWN
-#define WM_NCLBUTTONDOWN 0x00A1
-#endif
-#ifndef WM_NCRBUTTONDOWN
-#define WM_NCRBUTTONDOWN 0x00A4
-#endif
-#ifndef WM_NCMBUTTONDOWN
-#define WM_NCMBUTTONDOWN 0x00A7
-#endif
 
 PBalloonProps ActiveBalloonProps = nullptr;
 

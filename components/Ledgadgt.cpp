@@ -324,13 +324,6 @@ void TLEDGadget::ResetBounds(int rows, int columns, int segment_size) {
         w = (9 * c - 7) * s;
         h = 20 * s * r;
     }
-    // An opaque control's old area is not erased when it moves; what a
-    // smaller gadget leaves uncovered is the parent's to paint again.
-    if (HWND window = PaintWindow(); window && Showing() && (w < Width() || h < Height())) {
-        const TPoint o = OriginInWindow();
-        const RECT old = {o.x, o.y, o.x + Width(), o.y + Height()};
-        InvalidateRect(window, &old, TRUE);
-    }
     SetBounds(Left(), Top(), w, h);
     Invalidate();
 }

@@ -120,7 +120,12 @@ TControl::~TControl() {
 
 void TControl::SetBounds(int left, int top, int width, int height) {
     if (left == left_ && top == top_ && width == width_ && height == height_) return;
-    Invalidate();
+    // Even an opaque control no longer covers all of its old area.
+    if (HWND h = PaintWindow(); h && Showing()) {
+        const TPoint o = OriginInWindow();
+        const TRect old = Rect(o.x, o.y, o.x + width_, o.y + height_);
+        InvalidateRect(h, &old, TRUE);
+    }
     left_ = left;
     top_ = top;
     width_ = width < 0 ? 0 : width;

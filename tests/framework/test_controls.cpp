@@ -563,6 +563,24 @@ TEST_F(Controls, HidingAGraphicControlUncoversWhatIsBeneath) {
     EXPECT_EQ(win32::screen_pixel(120, 30), rgb_of(kFormColor));
 }
 
+TEST_F(Controls, AnOpaqueControlThatShrinksOrMovesUncoversItsOldArea) {
+    for (bool opaque : {true, false}) {
+        Spot* g = add<Spot>(100, 10, 60, 60, clGreen);
+        if (opaque) g->SetControlStyle(g->ControlStyle() | StyleBit(csOpaque));
+        show();
+        ASSERT_EQ(win32::screen_pixel(150, 60), rgb_of(clGreen));
+        g->SetBounds(100, 10, 30, 30);
+        pump();
+        EXPECT_EQ(win32::screen_pixel(150, 60), rgb_of(kFormColor)) << "opaque " << opaque;
+        EXPECT_EQ(win32::screen_pixel(120, 30), rgb_of(clGreen));
+        g->SetLeft(10);
+        pump();
+        EXPECT_EQ(win32::screen_pixel(120, 30), rgb_of(kFormColor)) << "opaque " << opaque;
+        delete g;
+        pump();
+    }
+}
+
 TEST_F(Controls, ATransparentLabelShowsWhatLiesBeneathAnOpaqueOneItsColour) {
     Spot* back = add<Spot>(0, 0, 240, 180, clTeal);
     (void)back;
