@@ -434,3 +434,32 @@ TEST_F(App, TheShowHintSwitchFreesAndRemakesTheHintWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same run driven the way a headless session is: an input script, and
+// the application's own loop, which the script's "quit" ends.
+TEST_F(App, AScriptedRunReachesTheRightControlsInOrder) {
+    make_form();
+    plain->SetEnabled(false);
+    std::vector<std::string> seen;
+    auto watch = [&](Spot* spot, const std::string& name) {
+        spot->OnMouseDown = [&seen, name](TObject*, TMouseButton, TShiftState, int x, int y) {
+            seen.push_back(name + " down " + std::to_string(x) + "," + std::to_string(y));
+        };
+        spot->OnMouseUp = [&seen, name](TObject*, TMouseButton, TShiftState, int, int) { seen.push_back(name + " up"); };
+        spot->OnClick = [&seen, name](TObject*) { seen.push_back(name + " click"); };
+    };
+    watch(hinted, "hinted");
+    watch(plain, "plain");
+    form->OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int x, int y) {
+        seen.push_back("form down " + std::to_string(x) + "," + std::to_string(y));
+    };
+    ASSERT_TRUE(win32::start_script("move 25 27\nclick left 25 27\nclick left 130 30\nwait 20\nquit"));
+    Application->Run();
+    win32::wait_script();
+    // The disabled spot passes its press to the form beneath it.
+    EXPECT_EQ(seen, (std::vector<std::string>{"hinted down 5,7", "hinted up", "hinted click", "form down 130,30"}));
+}
+
+}  // namespace
