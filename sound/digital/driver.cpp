@@ -7,10 +7,9 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
-#include <new>
-#include <type_traits>
 
 #include "core/ops.h"
+#include "core/records.h"
 #include "core/state.h"
 #include "digital/dsound_driver.h"
 #include "win32/kernel.h"
@@ -41,23 +40,7 @@ constexpr int64_t kProbeLimitMs = 2000;
 // ---- library memory blocks holding records ----
 
 // `count` records in one zero-filled library block, constructed in place.
-template <typename T>
-T* new_records(int64_t count) {
-    static_assert(std::is_trivially_destructible_v<T>);
-    if (count < 0 || count > INT32_MAX / int64_t(sizeof(T))) {
-        ::SVX_set_error("Out of memory.");
-        return nullptr;
-    }
-    void* block = ::SVX_mem_alloc_lock(int32_t(count * int64_t(sizeof(T))));
-    if (!block) return nullptr;
-    T* records = static_cast<T*>(block);
-    for (int64_t i = 0; i < count; ++i) new (records + i) T();
-    return records;
-}
 
-void free_block(void* block) {
-    if (block) ::SVX_mem_free_lock(block);
-}
 
 // ---- buffers of the ring ----
 
@@ -168,17 +151,17 @@ void destroy(DigitalDriver* driver, bool close_device) {
             WAVEHDR* next = user ? user->next : nullptr;
             if (close_device && driver->device && (header_flags(header) & WHDR_PREPARED))
                 waveOutUnprepareHeader(driver->device, header, sizeof(WAVEHDR));
-            free_block(header->lpData);
-            free_block(user);
-            free_block(header);
+            free_records(header->lpData);
+            free_records(user);
+            free_records(header);
             header = next;
         }
     }
     if (close_device && driver->device) waveOutClose(driver->device);
-    free_block(driver->queue);
-    free_block(driver->samples);
-    free_block(driver->build);
-    free_block(driver);
+    free_records(driver->queue);
+    free_records(driver->samples);
+    free_records(driver->build);
+    free_records(driver);
 }
 
 // Spins until the device gives the header back.

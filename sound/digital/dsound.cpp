@@ -65,31 +65,8 @@ void SVX_init_sample(HSAMPLE handle) {
         Guard guard;
         give_up_buffer(s, *s.driver);
     }
-    s.status.store(SVX_FREE);
-    for (int i = 0; i < 2; ++i) {
-        s.start[i].store(nullptr, std::memory_order_relaxed);
-        s.length[i].store(0, std::memory_order_relaxed);
-        s.position[i].store(0, std::memory_order_relaxed);
-    }
-    s.buffer_done[0].store(0, std::memory_order_relaxed);
-    s.buffer_done[1].store(1, std::memory_order_relaxed);
-    s.current.store(0, std::memory_order_relaxed);
-    s.last_reported.store(-2, std::memory_order_relaxed);
-    s.starved.store(1, std::memory_order_relaxed);
-    s.loop_count.store(1, std::memory_order_relaxed);
-    s.loop_start.store(0, std::memory_order_relaxed);
-    s.loop_end.store(-1, std::memory_order_relaxed);
-    s.format.store(0, std::memory_order_relaxed);
-    s.flags.store(0, std::memory_order_relaxed);
-    s.rate.store(11025, std::memory_order_relaxed);
-    s.volume.store(preference(SVX_PREF_DEFAULT_SAMPLE_VOLUME), std::memory_order_relaxed);
+    reset_sample_fields(s);
     s.pan.store(64, std::memory_order_relaxed);
-    s.adpcm_block_size.store(256, std::memory_order_relaxed);
-    s.adpcm_reset_stamp.fetch_add(1, std::memory_order_release);
-    s.start_of_block.store(nullptr, std::memory_order_relaxed);
-    s.end_of_buffer.store(nullptr, std::memory_order_relaxed);
-    s.end_of_sample.store(nullptr, std::memory_order_relaxed);
-    s.buffer_mode.store(1, std::memory_order_relaxed);
     if (s.driver) {
         Guard guard;
         size_segments(s, *s.driver);

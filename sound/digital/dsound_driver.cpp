@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <new>
-#include <type_traits>
 
 #include "core/ops.h"
+#include "core/records.h"
 #include "core/state.h"
 #include "win32/kernel.h"
 
@@ -143,20 +142,7 @@ HWND find_window() {
 
 // ---- records ----
 
-template <typename T>
-T* new_block(int64_t count) {
-    static_assert(std::is_trivially_destructible_v<T>);
-    if (count <= 0 || count > INT32_MAX / int64_t(sizeof(T))) return nullptr;
-    void* block = ::SVX_mem_alloc_lock(int32_t(count * int64_t(sizeof(T))));
-    if (!block) return nullptr;
-    T* records = static_cast<T*>(block);
-    for (int64_t i = 0; i < count; ++i) new (records + i) T();
-    return records;
-}
 
-void free_block(void* block) {
-    if (block) ::SVX_mem_free_lock(block);
-}
 
 WAVEFORMATEX wave_of(const SVXPCMFORMAT& f) {
     WAVEFORMATEX w{};
@@ -238,11 +224,11 @@ bool create_device(DigitalDriver& driver) {
 
 void destroy(DigitalDriver* driver) {
     if (!driver) return;
-    free_block(driver->samples);
-    free_block(driver->ds_buffers);
-    free_block(driver->ds_owners);
-    free_block(driver->ds_formats);
-    free_block(driver);
+    free_records(driver->samples);
+    free_records(driver->ds_buffers);
+    free_records(driver->ds_owners);
+    free_records(driver->ds_formats);
+    free_records(driver);
 }
 
 bool unlink(DigitalDriver* driver) {
@@ -396,7 +382,7 @@ int32_t SVX_waveOutOpen(HDIGDRIVER* out, void** waveout_handle, int32_t device,
     }
     if (device == -1 || device == 0xFFFF) device = 0;
 
-    DigitalDriver* driver = new_block<DigitalDriver>(1);
+    DigitalDriver* driver = new_records<DigitalDriver>(1);
     if (!driver) {
         unload_module();
         ::SVX_set_error("Could not allocate memory for driver descriptor.");
@@ -406,7 +392,7 @@ int32_t SVX_waveOutOpen(HDIGDRIVER* out, void** waveout_handle, int32_t device,
     driver->device_id = device;
     driver->ds_format_in_use = format_in_use;
     if (!create_device(*driver)) {
-        free_block(driver);
+        free_records(driver);
         unload_module();
         return 1;
     }
@@ -428,13 +414,13 @@ int32_t SVX_waveOutOpen(HDIGDRIVER* out, void** waveout_handle, int32_t device,
         return result;
     };
     if (count <= 0) return fail("Could not allocate SAMPLE structures.", 7);
-    driver->samples = new_block<Sample>(count);
+    driver->samples = new_records<Sample>(count);
     if (!driver->samples) return fail("Could not allocate SAMPLE structures.", 7);
     driver->sample_count = count;
     for (int32_t i = 0; i < count; ++i) driver->samples[i].driver = driver;
-    driver->ds_buffers = new_block<IDirectSoundBuffer*>(count);
-    driver->ds_owners = new_block<Sample*>(count);
-    driver->ds_formats = new_block<uint32_t>(count);
+    driver->ds_buffers = new_records<IDirectSoundBuffer*>(count);
+    driver->ds_owners = new_records<Sample*>(count);
+    driver->ds_formats = new_records<uint32_t>(count);
     if (!driver->ds_buffers || !driver->ds_owners || !driver->ds_formats) return fail(nullptr, 7);
     driver->ds_slots = count;
     driver->master_volume = 127;

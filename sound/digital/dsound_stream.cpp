@@ -162,12 +162,8 @@ uint32_t produce(Sample& sample, uint8_t* out, uint32_t room, Counts& counts, bo
     bool wrapped = false, progressed_since_wrap = false;
     while (written < room) {
         const int32_t cur = sample.current.load(std::memory_order_relaxed) & 1;
-        const int64_t length = sample.length[cur].load(std::memory_order_relaxed);
         const int64_t position = sample.position[cur].load(std::memory_order_relaxed);
-        const int32_t loops = sample.loop_count.load(std::memory_order_relaxed);
-        const int64_t loop_end = sample.loop_end.load(std::memory_order_relaxed);
-        int64_t remaining = length - position;
-        if (loops != 1 && loop_end >= 0 && loop_end < length) remaining = loop_end - position;
+        const int64_t remaining = bytes_to_play(sample, cur, position);
 
         if (remaining > 0) {
             if (sample.start_of_block.load(std::memory_order_relaxed)) ++counts.starts;
@@ -200,33 +196,9 @@ uint32_t produce(Sample& sample, uint8_t* out, uint32_t room, Counts& counts, bo
         }
 
         if (sample.end_of_buffer.load(std::memory_order_relaxed)) ++counts.ends_of_buffer;
-        if (loops != 1) {
-            // A loop whose range holds nothing is left for this segment
-            // rather than wrapped for ever.
-            if (wrapped && !progressed_since_wrap) break;
-            wrapped = true;
-            progressed_since_wrap = false;
-            sample.position[cur].store(sample.loop_start.load(std::memory_order_relaxed),
-                                       std::memory_order_relaxed);
-            if (sample.format.load(std::memory_order_relaxed) & SVX_FORMAT_ADPCM)
-                sample.adpcm_reset_stamp.fetch_add(1, std::memory_order_release);
-            if (loops != 0) sample.loop_count.store(loops - 1, std::memory_order_relaxed);
-            continue;
-        }
-        if (sample.buffer_mode.load(std::memory_order_relaxed) == 2) {
-            const int32_t other = cur ^ 1;
-            if (!sample.buffer_done[other].load(std::memory_order_relaxed)) {
-                if (sample.length[other].load(std::memory_order_relaxed) != 0 &&
-                    sample.position[other].load(std::memory_order_relaxed) == 0) {
-                    sample.current.store(other, std::memory_order_relaxed);
-                    sample.adpcm_reset_stamp.fetch_add(1, std::memory_order_release);
-                    continue;
-                }
-                // Not fed in time: silence until the next load.
-                sample.starved.store(1, std::memory_order_relaxed);
-                break;
-            }
-        }
+        const BufferEnd end = at_buffer_end(sample, wrapped, progressed_since_wrap);
+        if (end == BufferEnd::Again) continue;
+        if (end == BufferEnd::Starved) break;
         if (continue_voc_in_place(sample)) continue;
         sample.starved.store(1, std::memory_order_relaxed);
         ended = true;

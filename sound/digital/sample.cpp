@@ -126,19 +126,13 @@ void mix_sample(Sample& sample, const DigitalDriver& driver, mixer::BuildBuffer 
     const mixer::OutputFormat output = driver.output();
     const int32_t tolerance = preference(SVX_PREF_RESAMPLE_TOLERANCE);
     int starts = 0, ends_of_buffer = 0, ends_of_sample = 0;
-    // A loop whose range holds nothing is left for this buffer rather than
-    // wrapped for ever.
     bool wrapped = false, progressed_since_wrap = false;
 
     uint32_t out = 0;
     while (out < build.bytes) {
         const int32_t cur = sample.current.load(std::memory_order_relaxed) & 1;
-        const int64_t length = sample.length[cur].load(std::memory_order_relaxed);
         const int64_t position = sample.position[cur].load(std::memory_order_relaxed);
-        const int32_t loops = sample.loop_count.load(std::memory_order_relaxed);
-        const int64_t loop_end = sample.loop_end.load(std::memory_order_relaxed);
-        int64_t remaining = length - position;
-        if (loops != 1 && loop_end >= 0 && loop_end < length) remaining = loop_end - position;
+        const int64_t remaining = bytes_to_play(sample, cur, position);
 
         if (remaining > 0) {
             if (sample.start_of_block.load(std::memory_order_relaxed)) ++starts;
@@ -183,30 +177,9 @@ void mix_sample(Sample& sample, const DigitalDriver& driver, mixer::BuildBuffer 
         }
 
         if (sample.end_of_buffer.load(std::memory_order_relaxed)) ++ends_of_buffer;
-        if (loops != 1) {
-            if (wrapped && !progressed_since_wrap) break;
-            wrapped = true;
-            progressed_since_wrap = false;
-            sample.position[cur].store(sample.loop_start.load(std::memory_order_relaxed),
-                                       std::memory_order_relaxed);
-            if (is_adpcm(sample.format.load(std::memory_order_relaxed))) reset_adpcm(sample);
-            if (loops != 0) sample.loop_count.store(loops - 1, std::memory_order_relaxed);
-            continue;
-        }
-        if (sample.buffer_mode.load(std::memory_order_relaxed) == 2) {
-            const int32_t other = cur ^ 1;
-            if (!sample.buffer_done[other].load(std::memory_order_relaxed)) {
-                if (sample.length[other].load(std::memory_order_relaxed) != 0 &&
-                    sample.position[other].load(std::memory_order_relaxed) == 0) {
-                    sample.current.store(other, std::memory_order_relaxed);
-                    reset_adpcm(sample);
-                    continue;
-                }
-                // Not fed in time: keep playing silence until the next load.
-                sample.starved.store(1, std::memory_order_relaxed);
-                break;
-            }
-        }
+        const BufferEnd end = at_buffer_end(sample, wrapped, progressed_since_wrap);
+        if (end == BufferEnd::Again) continue;
+        if (end == BufferEnd::Starved) break;
         // A VOC file goes on with its next sound block without a gap.
         if (sample.end_of_sample.load(std::memory_order_relaxed) == &voc_continuation &&
             continue_voc(sample)) {
@@ -246,6 +219,73 @@ void SVXCALLBACK voc_continuation(HSAMPLE handle) {
     const bool automatic = sample->file_state.load(std::memory_order_relaxed) == 1;
     sample->file_state.store(-1, std::memory_order_relaxed);
     if (automatic) sample->status.store(SVX_FREE);
+}
+
+int64_t bytes_to_play(const Sample& sample, int32_t cur, int64_t position) {
+    const int64_t length = sample.length[cur].load(std::memory_order_relaxed);
+    const int32_t loops = sample.loop_count.load(std::memory_order_relaxed);
+    const int64_t loop_end = sample.loop_end.load(std::memory_order_relaxed);
+    if (loops != 1 && loop_end >= 0 && loop_end < length) return loop_end - position;
+    return length - position;
+}
+
+BufferEnd at_buffer_end(Sample& sample, bool& wrapped, bool& progressed) {
+    const int32_t cur = sample.current.load(std::memory_order_relaxed) & 1;
+    const int32_t loops = sample.loop_count.load(std::memory_order_relaxed);
+    if (loops != 1) {
+        // A loop whose range holds nothing is left for this buffer rather
+        // than wrapped for ever.
+        if (wrapped && !progressed) return BufferEnd::Starved;
+        wrapped = true;
+        progressed = false;
+        sample.position[cur].store(sample.loop_start.load(std::memory_order_relaxed),
+                                   std::memory_order_relaxed);
+        if (is_adpcm(sample.format.load(std::memory_order_relaxed))) reset_adpcm(sample);
+        if (loops != 0) sample.loop_count.store(loops - 1, std::memory_order_relaxed);
+        return BufferEnd::Again;
+    }
+    if (sample.buffer_mode.load(std::memory_order_relaxed) == 2) {
+        const int32_t other = cur ^ 1;
+        if (!sample.buffer_done[other].load(std::memory_order_relaxed)) {
+            if (sample.length[other].load(std::memory_order_relaxed) != 0 &&
+                sample.position[other].load(std::memory_order_relaxed) == 0) {
+                sample.current.store(other, std::memory_order_relaxed);
+                reset_adpcm(sample);
+                return BufferEnd::Again;
+            }
+            // Not fed in time: silence until the next load.
+            sample.starved.store(1, std::memory_order_relaxed);
+            return BufferEnd::Starved;
+        }
+    }
+    return BufferEnd::Finished;
+}
+
+void reset_sample_fields(Sample& s) {
+    s.status.store(SVX_FREE);
+    for (int i = 0; i < 2; ++i) {
+        s.start[i].store(nullptr, std::memory_order_relaxed);
+        s.length[i].store(0, std::memory_order_relaxed);
+        s.position[i].store(0, std::memory_order_relaxed);
+    }
+    s.buffer_done[0].store(0, std::memory_order_relaxed);
+    s.buffer_done[1].store(1, std::memory_order_relaxed);
+    s.current.store(0, std::memory_order_relaxed);
+    s.last_reported.store(-2, std::memory_order_relaxed);
+    s.starved.store(1, std::memory_order_relaxed);
+    s.loop_count.store(1, std::memory_order_relaxed);
+    s.loop_start.store(0, std::memory_order_relaxed);
+    s.loop_end.store(-1, std::memory_order_relaxed);
+    s.format.store(0, std::memory_order_relaxed);
+    s.flags.store(0, std::memory_order_relaxed);
+    s.rate.store(11025, std::memory_order_relaxed);
+    s.volume.store(preference(SVX_PREF_DEFAULT_SAMPLE_VOLUME), std::memory_order_relaxed);
+    s.buffer_mode.store(1, std::memory_order_relaxed);
+    s.adpcm_block_size.store(256, std::memory_order_relaxed);
+    reset_adpcm(s);
+    s.start_of_block.store(nullptr, std::memory_order_relaxed);
+    s.end_of_buffer.store(nullptr, std::memory_order_relaxed);
+    s.end_of_sample.store(nullptr, std::memory_order_relaxed);
 }
 
 }  // namespace svx::digital
@@ -450,30 +490,7 @@ void SVX_init_sample(HSAMPLE handle) {
     Sample* sample = sample_of(handle);
     if (!sample) return;
     Sample& s = *sample;
-    s.status.store(SVX_FREE);
-    for (int i = 0; i < 2; ++i) {
-        s.start[i].store(nullptr, std::memory_order_relaxed);
-        s.length[i].store(0, std::memory_order_relaxed);
-        s.position[i].store(0, std::memory_order_relaxed);
-    }
-    s.buffer_done[0].store(0, std::memory_order_relaxed);
-    s.buffer_done[1].store(1, std::memory_order_relaxed);
-    s.current.store(0, std::memory_order_relaxed);
-    s.last_reported.store(-2, std::memory_order_relaxed);
-    s.starved.store(1, std::memory_order_relaxed);
-    s.loop_count.store(1, std::memory_order_relaxed);
-    s.loop_start.store(0, std::memory_order_relaxed);
-    s.loop_end.store(-1, std::memory_order_relaxed);
-    s.format.store(0, std::memory_order_relaxed);
-    s.flags.store(0, std::memory_order_relaxed);
-    s.rate.store(11025, std::memory_order_relaxed);
-    s.volume.store(preference(SVX_PREF_DEFAULT_SAMPLE_VOLUME), std::memory_order_relaxed);
-    s.buffer_mode.store(1, std::memory_order_relaxed);
-    s.adpcm_block_size.store(256, std::memory_order_relaxed);
-    reset_adpcm(s);
-    s.start_of_block.store(nullptr, std::memory_order_relaxed);
-    s.end_of_buffer.store(nullptr, std::memory_order_relaxed);
-    s.end_of_sample.store(nullptr, std::memory_order_relaxed);
+    reset_sample_fields(s);
     s.pan.store(s.driver && s.driver->channels == 2 ? 64 : 0, std::memory_order_relaxed);
     rescale(s);
     s.status.store(SVX_DONE);

@@ -115,6 +115,22 @@ inline void rescale(Sample& sample) {
     sample.scale_stamp.fetch_add(1, std::memory_order_release);
 }
 
+// Bytes of the sample's current buffer `cur` left to play from `position`:
+// to its end, or to the loop end while it loops.
+int64_t bytes_to_play(const Sample& sample, int32_t cur, int64_t position);
+
+// What playing does at the end of the current buffer, on either output:
+// wraps a loop or switches to the other buffer of a double-buffered sample
+// (Again). Starved: the other buffer is not there yet, or a loop holds
+// nothing since it last wrapped (`wrapped`, `progressed` track that).
+// Finished: neither applies, and the data is at its end here.
+enum class BufferEnd { Again, Starved, Finished };
+BufferEnd at_buffer_end(Sample& sample, bool& wrapped, bool& progressed);
+
+// What initialising a sample resets on either output: status free, no data,
+// no callbacks' markers, the default type, rate, volume and loop.
+void reset_sample_fields(Sample& sample);
+
 // Internal forms of the setters (no frame, no dispatch).
 void set_address(Sample& sample, const void* start, uint32_t length);
 void set_type(Sample& sample, uint32_t format, uint32_t flags);

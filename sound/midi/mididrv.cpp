@@ -7,10 +7,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <type_traits>
 
 #include "core/ops.h"
+#include "core/records.h"
 #include "core/state.h"
 
 namespace svx::midi {
@@ -18,16 +17,6 @@ namespace {
 
 std::atomic<MidiDriver*> driver_list{nullptr};
 
-template <typename T>
-T* new_records(int64_t count) {
-    static_assert(std::is_trivially_destructible_v<T>);
-    if (count <= 0 || count > INT32_MAX / int64_t(sizeof(T))) return nullptr;
-    void* block = ::SVX_mem_alloc_lock(int32_t(count * int64_t(sizeof(T))));
-    if (!block) return nullptr;
-    T* records = static_cast<T*>(block);
-    for (int64_t i = 0; i < count; ++i) new (records + i) T();
-    return records;
-}
 
 bool in_list(MidiDriver* driver) {
     for (MidiDriver* d = driver_list.load(); d; d = d->next)
