@@ -16,36 +16,11 @@
 #include "streaming.h"
 #include "win32/gui_ext.h"
 #include "win32/kernel.h"
+#include "ui_support.h"
 
 namespace {
 
-const bool headless_screen = [] {
-    setenv("WIN32_VIDEO", "headless", 1);
-    return true;
-}();
-
-// The stand-in's local clock starts at `when` at its next reading and runs
-// on from there. It restarts only when the setting changes, so a repeated
-// setting goes through another one first.
-void set_clock(const char* when) {
-    SYSTEMTIME now;
-    setenv("WIN32_CLOCK", "2000-01-01T00:00:00", 1);
-    GetLocalTime(&now);
-    setenv("WIN32_CLOCK", when, 1);
-}
-
-void pump() {
-    for (int i = 0; i < 1000; ++i) {
-        Application->ProcessMessages();
-        if (!win32::input_pending()) break;
-    }
-    Application->ProcessMessages();
-}
-
-uint32_t rgb_of(TColor c) {
-    const COLORREF r = ColorToRGB(c);
-    return uint32_t(GetRValue(r)) << 16 | uint32_t(GetGValue(r)) << 8 | GetBValue(r);
-}
+using namespace ui_test;
 
 // Colours that tell every part of the face apart.
 constexpr TColor kBack = clYellow, kFace = clWhite, kOutline = clRed, kTick = clBlue, kHands = clLime,

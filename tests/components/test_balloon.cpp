@@ -19,31 +19,16 @@
 #include "streaming.h"
 #include "win32/gui_ext.h"
 #include "win32/kernel.h"
+#include "ui_support.h"
 
 namespace {
 
-const bool headless_screen = [] {
-    setenv("WIN32_VIDEO", "headless", 1);
-    return true;
-}();
+using namespace ui_test;
 
 // The screen colour under the balloons: not black, not white, so that the
 // shadow's dark half and the kept half tell apart from everything else.
 constexpr TColor kBackground = 0x30A060;  // RGB(0x60, 0xA0, 0x30)
 constexpr uint32_t kBackgroundRgb = 0x60A030;
-
-uint32_t rgb_of(TColor c) {
-    const COLORREF r = ColorToRGB(c);
-    return uint32_t(GetRValue(r)) << 16 | uint32_t(GetGValue(r)) << 8 | GetBValue(r);
-}
-
-void pump() {
-    for (int i = 0; i < 1000; ++i) {
-        Application->ProcessMessages();
-        if (!win32::input_pending()) break;
-    }
-    Application->ProcessMessages();
-}
 
 void move_cursor(int x, int y) {
     win32::post_mouse_move(x, y);

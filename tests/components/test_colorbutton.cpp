@@ -18,6 +18,7 @@
 #include "forms.h"
 #include "streaming.h"
 #include "win32/gui_ext.h"
+#include "ui_support.h"
 
 // Rectangles compare and print in failures.
 bool operator==(const RECT& a, const RECT& b) {
@@ -29,24 +30,8 @@ void PrintTo(const RECT& r, std::ostream* os) {
 
 namespace {
 
-const bool headless_screen = [] {
-    setenv("WIN32_VIDEO", "headless", 1);
-    return true;
-}();
+using namespace ui_test;
 
-void pump() {
-    for (int i = 0; i < 1000; ++i) {
-        Application->ProcessMessages();
-        if (!win32::input_pending()) break;
-    }
-    Application->ProcessMessages();
-}
-
-// A colour as the screen reports it, 0x00RRGGBB.
-uint32_t rgb_of(TColor c) {
-    const COLORREF r = ColorToRGB(c);
-    return uint32_t(GetRValue(r)) << 16 | uint32_t(GetGValue(r)) << 8 | GetBValue(r);
-}
 uint32_t rgb(int r, int g, int b) { return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
 
 // Reaches the protected input handlers and counts paints.

@@ -22,8 +22,11 @@
 #include "streaming.h"
 #include "win32/gui_ext.h"
 #include "win32/kernel_ext.h"
+#include "ui_support.h"
 
 namespace {
+
+using namespace ui_test;
 
 namespace fs = std::filesystem;
 
@@ -45,29 +48,6 @@ const TempDrive drive;
 void set_time_format(const std::string& format) {
     std::ofstream ini(win32::host_path("C:\\WINDOWS\\WIN.INI"), std::ios::trunc);
     if (!format.empty()) ini << "[intl]\r\nsTimeFormat=" << format << "\r\ns1159=AM\r\ns2359=PM\r\n";
-}
-
-// The local clock starts at this instant. Only a new value restarts it, so
-// another one is read first.
-void set_clock(const char* iso) {
-    SYSTEMTIME st;
-    setenv("WIN32_CLOCK", "2000-01-01T00:00:00", 1);
-    GetLocalTime(&st);
-    setenv("WIN32_CLOCK", iso, 1);
-    GetLocalTime(&st);
-}
-
-void pump() {
-    for (int i = 0; i < 1000; ++i) {
-        Application->ProcessMessages();
-        if (!win32::input_pending()) break;
-    }
-    Application->ProcessMessages();
-}
-
-uint32_t rgb_of(TColor c) {
-    const COLORREF r = ColorToRGB(c);
-    return uint32_t(GetRValue(r)) << 16 | uint32_t(GetGValue(r)) << 8 | GetBValue(r);
 }
 
 // Counts paints and caption changes.

@@ -13,13 +13,11 @@
 #include "forms.h"
 #include "win32/gui_ext.h"
 #include "win32/kernel_ext.h"
+#include "ui_support.h"
 
 namespace {
 
-const bool headless_screen = [] {
-    setenv("WIN32_VIDEO", "headless", 1);
-    return true;
-}();
+using namespace ui_test;
 
 using Clock = std::chrono::steady_clock;
 
@@ -27,14 +25,6 @@ double cpu_seconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-void pump() {
-    for (int i = 0; i < 1000; ++i) {
-        Application->ProcessMessages();
-        if (!win32::input_pending()) break;
-    }
-    Application->ProcessMessages();
 }
 
 // Runs the loop's message handling until `done` or the time-out.
@@ -52,11 +42,6 @@ bool pump_until(F done, int timeout_ms = 3000) {
 void click(int x, int y) {
     win32::post_mouse_button(win32::MouseButton::Left, true, x, y);
     win32::post_mouse_button(win32::MouseButton::Left, false, x, y);
-}
-
-uint32_t rgb_of(TColor c) {
-    const COLORREF r = ColorToRGB(c);
-    return uint32_t(GetRValue(r)) << 16 | uint32_t(GetGValue(r)) << 8 | GetBValue(r);
 }
 
 void CALLBACK terminate_proc(HWND, UINT, UINT_PTR id, DWORD) {

@@ -13,23 +13,13 @@
 #include "stdctrls.h"
 #include "streaming.h"
 #include "win32/gui_ext.h"
+#include "ui_support.h"
 
 namespace {
 
-const bool headless_screen = [] {
-    setenv("WIN32_VIDEO", "headless", 1);
-    return true;
-}();
+using namespace ui_test;
 
 using Log = std::vector<std::string>;
-
-void pump() {
-    for (int i = 0; i < 1000; ++i) {
-        Application->ProcessMessages();
-        if (!win32::input_pending()) break;
-    }
-    Application->ProcessMessages();
-}
 
 void click(int x, int y) {
     win32::post_mouse_button(win32::MouseButton::Left, true, x, y);
@@ -41,11 +31,6 @@ void key(int vk) {
     win32::post_key(vk, true);
     win32::post_key(vk, false);
     pump();
-}
-
-uint32_t rgb_of(TColor c) {
-    const COLORREF r = ColorToRGB(c);
-    return uint32_t(GetRValue(r)) << 16 | uint32_t(GetGValue(r)) << 8 | GetBValue(r);
 }
 
 // Records the mouse events of a control under a name.

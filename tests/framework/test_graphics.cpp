@@ -16,13 +16,11 @@
 
 #include "graphics.h"
 #include "win32/gui_ext.h"
+#include "ui_support.h"
 
 namespace {
 
-const bool headless_screen = [] {
-    setenv("WIN32_VIDEO", "headless", 1);
-    return true;
-}();
+using namespace ui_test;
 
 constexpr TColor kPen = clBlack;
 constexpr TColor kBrush = clBlue;
