@@ -54,6 +54,19 @@ struct Session {
     ~Session() { SVX_shutdown(); }
 };
 
+// A sample of `data` in `format`, playing in an endless loop.
+HSAMPLE start_looping(HDIGDRIVER driver, const std::vector<uint8_t>& data, uint32_t format,
+                      int32_t rate = 0) {
+    HSAMPLE s = SVX_allocate_sample_handle(driver);
+    SVX_set_sample_address(s, data.data(), uint32_t(data.size()));
+    SVX_set_sample_type(s, int32_t(format), format ? SVX_FLAG_SIGNED : 0);
+    if (format & SVX_FORMAT_ADPCM) SVX_set_sample_adpcm_block_size(s, 512);
+    if (rate) SVX_set_sample_playback_rate(s, rate);
+    SVX_set_sample_loop_count(s, 0);
+    SVX_start_sample(s);
+    return s;
+}
+
 // args: sample format (0 8-bit, 1 16-bit, 5 ADPCM)
 void BM_ServiceWith14Samples(benchmark::State& state) {
     Session session(0, "null");
@@ -63,15 +76,7 @@ void BM_ServiceWith14Samples(benchmark::State& state) {
     }
     const uint32_t format = uint32_t(state.range(0));
     const std::vector<uint8_t> data = loud(1 << 20);
-    for (int i = 0; i < kSamples; ++i) {
-        HSAMPLE s = SVX_allocate_sample_handle(session.driver);
-        SVX_set_sample_address(s, data.data(), uint32_t(data.size()));
-        SVX_set_sample_type(s, int32_t(format), format ? SVX_FLAG_SIGNED : 0);
-        if (format & SVX_FORMAT_ADPCM) SVX_set_sample_adpcm_block_size(s, 512);
-        SVX_set_sample_playback_rate(s, 22050);
-        SVX_set_sample_loop_count(s, 0);
-        SVX_start_sample(s);
-    }
+    for (int i = 0; i < kSamples; ++i) start_looping(session.driver, data, format, 22050);
     SVX_stop_all_timers();
     // One run every 10 ms, as the timer makes them, so that the play
     // cursors move and segments are refilled as often as in use.
@@ -101,12 +106,7 @@ void BM_FillSegment(benchmark::State& state) {
     }
     const uint32_t format = uint32_t(state.range(0));
     const std::vector<uint8_t> data = loud(1 << 20);
-    HSAMPLE s = SVX_allocate_sample_handle(session.driver);
-    SVX_set_sample_address(s, data.data(), uint32_t(data.size()));
-    SVX_set_sample_type(s, int32_t(format), format ? SVX_FLAG_SIGNED : 0);
-    if (format & SVX_FORMAT_ADPCM) SVX_set_sample_adpcm_block_size(s, 512);
-    SVX_set_sample_loop_count(s, 0);
-    SVX_start_sample(s);
+    HSAMPLE s = start_looping(session.driver, data, format);
     SVX_stop_all_timers();
     Sample& sample = *sample_of(s);
     DigitalDriver& driver = *driver_of(session.driver);

@@ -165,12 +165,8 @@ void SVX_set_sample_pan(HSAMPLE handle, int32_t pan) {
     apply_pan(*sample, *sample->driver);
 }
 
-uint32_t SVX_sample_position(HSAMPLE handle) {
-    Sample* sample = sample_of(handle);
-    if (!sample) return 0;
-    const int32_t cur = sample->current.load(std::memory_order_relaxed) & 1;
-    return uint32_t(sample->position[cur].load(std::memory_order_relaxed));
-}
+// Both outputs keep the position in the sample record alike.
+uint32_t SVX_sample_position(HSAMPLE handle) { return waveout::SVX_sample_position(handle); }
 
 int32_t SVX_minimum_sample_buffer_size(HDIGDRIVER handle, int32_t rate, int32_t format) {
     DigitalDriver* driver = driver_of(handle);
