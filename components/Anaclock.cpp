@@ -315,7 +315,7 @@ const ClassInfo& TAnalogClock::StaticClassInfo() {
         &ControlProps::OnDragOver(), &ControlProps::OnEndDrag(), &ControlProps::OnMouseDown(),
         &ControlProps::OnMouseMove(), &ControlProps::OnMouseUp(), &on_timer, &align, &back_color,
         &ControlProps::Enabled(), &face_color, &hands_color, &interval, &outline_color,
-        &ControlProps::ParentShowHint(), &sec_hand_color, &shape, &ControlProps::ShowHint(), &show_seconds,
+        &ControlProps::ParentShowHint(), &ControlProps::PopupMenu(), &sec_hand_color, &shape, &ControlProps::ShowHint(), &show_seconds,
         &tick_color, &ControlProps::Visible()};
     static const ClassInfo info{"TAnalogClock", &TCustomControl::StaticClassInfo(), list, {}, {},
                                 &props::Create<TAnalogClock>};

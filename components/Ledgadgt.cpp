@@ -456,7 +456,7 @@ const ClassInfo& TLEDGadget::StaticClassInfo() {
     static const PropInfo* const list[] = {
         &ControlProps::Name(), &ControlProps::Tag(), &ControlProps::Left(), &ControlProps::Top(),
         &ControlProps::Width(), &ControlProps::Height(), &back_color, &draw_mode, &draw_on_screen,
-        &unlit_color, &lit_color, &ControlProps::ParentShowHint(), &segment_size, &ControlProps::ShowHint(),
+        &unlit_color, &lit_color, &ControlProps::ParentShowHint(), &ControlProps::PopupMenu(), &segment_size, &ControlProps::ShowHint(),
         &ControlProps::Visible(), &ControlProps::OnClick(), &ControlProps::OnDblClick(),
         &ControlProps::OnDragDrop(), &ControlProps::OnDragOver(), &ControlProps::OnEndDrag(),
         &ControlProps::OnMouseDown(), &ControlProps::OnMouseMove(), &ControlProps::OnMouseUp()};

@@ -112,6 +112,7 @@ enum class PropKind : uint8_t {
     String,   // code-page 936 bytes
     Class,    // an owned sub-object (font, picture) streamed through its own table
     Event,    // bound by the name of a published method of the form
+    Component,  // another component of the form, by its name
 };
 
 struct IdentValue {
@@ -146,6 +147,9 @@ struct PropInfo {
     TPersistent* (*get_obj)(TPersistent*) = nullptr;
     EventBase* (*get_event)(TPersistent*) = nullptr;
     const char* default_str = nullptr;
+    TComponent* (*get_comp)(const TPersistent*) = nullptr;
+    // False when the component is not of the class the property holds.
+    bool (*set_comp)(TPersistent*, TComponent*) = nullptr;
 };
 
 // A published method of a form class: binds itself to an event of the
@@ -340,6 +344,23 @@ PropInfo Obj(const char* name) {
     using G = typename Getter<decltype(Get)>::Class;
     PropInfo p{name, PropKind::Class, nullptr, std::nullopt};
     p.get_obj = [](TPersistent* o) -> TPersistent* { return (static_cast<G*>(o)->*Get)(); };
+    return p;
+}
+
+// A reference to another component of the form, stored by its name.
+template <auto Get, auto Set>
+PropInfo Ref(const char* name) {
+    using G = typename Getter<decltype(Get)>::Class;
+    using S = typename Setter<decltype(Set)>::Class;
+    using V = typename Setter<decltype(Set)>::Value;  // a pointer type
+    PropInfo p{name, PropKind::Component, nullptr, std::nullopt};
+    p.get_comp = [](const TPersistent* o) -> TComponent* { return (static_cast<const G*>(o)->*Get)(); };
+    p.set_comp = [](TPersistent* o, TComponent* c) -> bool {
+        auto* v = dynamic_cast<V>(c);
+        if (c && !v) return false;
+        (static_cast<S*>(o)->*Set)(v);
+        return true;
+    };
     return p;
 }
 

@@ -134,6 +134,17 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     Resize();
 }
 
+void TControl::SetPopupMenu(TComponent* menu) {
+    if (menu == popup_menu_) return;
+    popup_menu_ = menu;
+    if (menu) menu->FreeNotification(this);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation == opRemove && component == popup_menu_) popup_menu_ = nullptr;
+}
+
 TPoint TControl::OriginInWindow() const {
     TPoint p{0, 0};
     for (const TControl* c = this; c && !dynamic_cast<const TWinControl*>(c); c = c->parent_) {
@@ -1043,6 +1054,7 @@ FW_PROP(DragCursor,
                                                                     &CursorType))
 FW_PROP(DragMode, props::Ord<&TControl::DragMode, &TControl::SetDragMode>("DragMode", PropKind::Enum,
                                                                           dmManual, &DragModeType))
+FW_PROP(PopupMenu, props::Ref<&TControl::PopupMenu, &TControl::SetPopupMenu>("PopupMenu"))
 FW_PROP(TabOrder,
         props::Ord<&TWinControl::TabOrder, &TWinControl::SetTabOrder>("TabOrder", PropKind::Integer, -1))
 FW_PROP(TabStop, props::Ord<&TWinControl::TabStop, &TWinControl::SetTabStop>("TabStop", PropKind::Boolean, 0))

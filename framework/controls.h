@@ -165,8 +165,9 @@ public:
     TDragMode DragMode() const { return drag_mode_; }
     void SetDragMode(TDragMode m) { drag_mode_ = m; }
     // A pop-up menu is never shown here; the slot keeps what a form sets.
-    void* PopupMenu() const { return popup_menu_; }
-    void SetPopupMenu(void* menu) { popup_menu_ = menu; }
+    // A slot for a pop-up menu component; nothing shows it yet.
+    TComponent* PopupMenu() const { return popup_menu_; }
+    void SetPopupMenu(TComponent* menu);
 
     TControlStyle ControlStyle() const { return control_style_; }
     void SetControlStyle(TControlStyle s) { control_style_ = s; }
@@ -225,6 +226,7 @@ public:
 
 protected:
     friend class TWinControl;
+    void Notification(TComponent* component, TOperation operation) override;
     virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     virtual void MouseMove(TShiftState shift, int x, int y);
@@ -259,7 +261,7 @@ private:
     TCursor cursor_ = crDefault;
     TCursor drag_cursor_ = crDrag;
     TDragMode drag_mode_ = dmManual;
-    void* popup_menu_ = nullptr;
+    TComponent* popup_menu_ = nullptr;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
@@ -476,6 +478,7 @@ const PropInfo& ParentShowHint();
 const PropInfo& Cursor();
 const PropInfo& DragCursor();
 const PropInfo& DragMode();
+const PropInfo& PopupMenu();
 const PropInfo& TabOrder();
 const PropInfo& TabStop();
 const PropInfo& OnClick();

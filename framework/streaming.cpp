@@ -175,6 +175,7 @@ public:
     void run() {
         read_object(nullptr, 0);
         if (tok_.kind != Tok::End) fail(tok_.line, "Text after the end of the form");
+        resolve_references();
         // Everything is read: tell each component, in the order it was made.
         finish(root_);
         for (size_t i = 0; i < created_.size(); ++i) finish(created_[i]);
@@ -222,6 +223,29 @@ private:
             throw;
         } catch (const std::exception& e) {
             fail(line, e.what());
+        }
+    }
+
+    // A reference may name a component that comes later in the text, so
+    // references are set once everything is made.
+    struct Reference {
+        TPersistent* target;
+        const PropInfo* prop;
+        std::string name;
+        int line;
+        std::string shown;
+    };
+
+    void resolve_references() {
+        for (const Reference& r : references_) {
+            TComponent* found = nullptr;
+            if (!same_text(r.name, "nil")) {
+                found = same_text(r.name, root_->Name()) ? root_ : root_->FindComponent(r.name);
+                if (!found) fail(r.line, "Component " + r.name + " not found for property " + r.shown);
+            }
+            bool fits = false;
+            guarded(r.line, [&] { fits = r.prop->set_comp(r.target, found); });
+            if (!fits) fail(r.line, "Component " + r.name + " does not fit property " + r.shown);
         }
     }
 
@@ -433,6 +457,12 @@ private:
             advance();
             return;
         }
+        case PropKind::Component: {
+            if (tok_.kind != Tok::Ident || !p.set_comp) bad_value(line, shown);
+            references_.push_back({target, &p, std::move(tok_.text), line, shown});
+            advance();
+            return;
+        }
         case PropKind::Class:
             fail(line, "Property " + shown + " is an object; set its properties instead");
         }
@@ -444,6 +474,7 @@ private:
     TComponent* root_;
     std::vector<TComponent*> created_;
     std::vector<const FieldInfo*> fields_;
+    std::vector<Reference> references_;
 };
 
 // --- Writer -----------------------------------------------------------------
@@ -537,6 +568,13 @@ private:
                     const std::vector<uint8_t> bytes = sub->WriteData();
                     if (!bytes.empty()) write_data(level, name + ".Data", bytes);  // nothing to restore
                 }
+                break;
+            }
+            case PropKind::Component: {
+                TComponent* c = p->get_comp ? p->get_comp(obj) : nullptr;
+                // Only what the reader can find again by name: the form and what it owns.
+                if (c && !c->Name().empty() && (c == root_ || c->Owner() == root_))
+                    line(level, name, c->Name());
                 break;
             }
             case PropKind::Event: {

@@ -22,11 +22,14 @@
 //
 // How an ident is taken depends on the property: True/False for booleans, a
 // member name for enumerations and sets, a named value (clBlack) for
-// integers, a published method of the root for events. Within an object the
-// properties come before the nested objects.
+// integers, a published method of the root for events, the name of the root
+// or of a component it owns (or nil) for component references, which are set
+// once the whole form is read. Within an object the properties come before
+// the nested objects.
 //
 // The writer prints every property that differs from its default (strings
-// when not empty, events when bound by name to a method of the root), two
+// when not empty or their declared default, events when bound by name to a
+// method of the root, references to the root or what it owns), two
 // spaces per level, data blocks at 64 hex digits a line, and printable ASCII
 // in quotes with every other byte as #n.
 #pragma once

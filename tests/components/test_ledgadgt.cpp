@@ -743,8 +743,8 @@ TEST_F(Led, PublishedPropertiesInOrder) {
     const std::vector<std::string> base = {
         "Name",        "Tag",        "Left",         "Top",          "Width",          "Height",
         "BackColor",   "DrawMode",   "DrawOnScreen", "UnlitColor",   "LitColor",       "ParentShowHint",
-        "SegmentSize", "ShowHint",   "Visible",      "OnClick",      "OnDblClick",     "OnDragDrop",
-        "OnDragOver",  "OnEndDrag",  "OnMouseDown",  "OnMouseMove",  "OnMouseUp"};
+        "PopupMenu",   "SegmentSize", "ShowHint",  "Visible",      "OnClick",        "OnDblClick",
+        "OnDragDrop",  "OnDragOver", "OnEndDrag",   "OnMouseDown",  "OnMouseMove",    "OnMouseUp"};
     EXPECT_EQ(prop_names(TLEDGadget::StaticClassInfo()), base);
     auto label = base;
     label.insert(label.end(), {"Caption", "Columns", "Rows"});

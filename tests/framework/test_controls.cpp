@@ -789,3 +789,66 @@ TEST(ControlProps, CursorsHaveNamesForStreaming) {
 }
 
 }  // namespace
+
+namespace {
+
+// A component a control can point at, and a control that publishes the
+// pointer, both creatable by name.
+class TTestMenu : public TComponent {
+public:
+    using TComponent::TComponent;
+    FW_CLASS_INFO();
+};
+const ClassInfo& TTestMenu::StaticClassInfo() {
+    static const PropInfo* const list[] = {&ControlProps::Name()};
+    static const ClassInfo info{"TTestMenu", &TComponent::StaticClassInfo(), list, {}, {}, &props::Create<TTestMenu>};
+    return info;
+}
+
+class TPopupSpot : public TGraphicControl {
+public:
+    using TGraphicControl::TGraphicControl;
+    FW_CLASS_INFO();
+};
+const ClassInfo& TPopupSpot::StaticClassInfo() {
+    static const PropInfo* const list[] = {&ControlProps::Name(), &ControlProps::Left(), &ControlProps::Top(),
+                                           &ControlProps::PopupMenu()};
+    static const ClassInfo info{"TPopupSpot", &TGraphicControl::StaticClassInfo(), list, {}, {},
+                                &props::Create<TPopupSpot>};
+    return info;
+}
+
+TEST(ComponentReferences, AreWrittenByNameFoundAfterReadingAndClearedWhenTheTargetGoes) {
+    RegisterClass(TTestMenu::StaticClassInfo());
+    RegisterClass(TPopupSpot::StaticClassInfo());
+    TForm form(nullptr);
+    form.SetName("Form1");
+    auto* spot = new TPopupSpot(&form);
+    spot->SetName("Spot1");
+    spot->SetParent(&form);
+    auto* menu = new TTestMenu(&form);
+    menu->SetName("Menu1");
+    spot->SetPopupMenu(menu);
+    const std::string text = WriteComponentToText(&form);
+    EXPECT_NE(text.find("PopupMenu = Menu1"), std::string::npos) << text;
+    // The control comes before the menu it names: found once all is read.
+    EXPECT_LT(text.find("Spot1"), text.find("object Menu1"));
+
+    TForm copy(nullptr);
+    ReadComponentFromText(text, &copy);
+    auto* read_spot = dynamic_cast<TPopupSpot*>(copy.FindComponent("Spot1"));
+    ASSERT_NE(read_spot, nullptr);
+    TComponent* read_menu = copy.FindComponent("Menu1");
+    ASSERT_NE(read_menu, nullptr);
+    EXPECT_EQ(read_spot->PopupMenu(), read_menu);
+    delete read_menu;
+    EXPECT_EQ(read_spot->PopupMenu(), nullptr) << "no pointer to a freed component";
+
+    std::string missing = text;
+    missing.replace(missing.find("PopupMenu = Menu1"), 17, "PopupMenu = Menu9");
+    TForm bad(nullptr);
+    EXPECT_THROW(ReadComponentFromText(missing, &bad), EReadError);
+    EXPECT_EQ(bad.ComponentCount(), 0) << "a failed read leaves nothing behind";
+}
+
+}  // namespace
