@@ -441,40 +441,28 @@ void TBitmap::SetHandle(HBITMAP bitmap) {
         return;
     }
     if (bitmap == d_->bmp) return;
-    // The stand-in cannot describe a bitmap handle, so its size is found by
-    // probing: GetPixel fails outside the bitmap.
-    HDC probe = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(probe, bitmap);
+    BITMAP described{};
+    if (GetObjectA(bitmap, sizeof described, &described) != int(sizeof described))
+        throw EInvalidGraphic("Not a bitmap handle");
+    HDC source = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(source, bitmap);
     if (!old) {
-        DeleteDC(probe);
+        DeleteDC(source);
         throw EInvalidGraphic("Not a bitmap handle");
     }
-    auto extent = [&](bool horizontal) {
-        auto inside = [&](int i) {
-            return GetPixel(probe, horizontal ? i : 0, horizontal ? 0 : i) != CLR_INVALID;
-        };
-        if (!inside(0)) return 0;
-        int lo = 0, hi = 1;  // inside(lo), and hi is the next guess
-        while (hi <= kMaxSide && inside(hi)) lo = hi, hi *= 2;
-        hi = std::min(hi, kMaxSide + 1);
-        while (hi - lo > 1) {
-            const int mid = lo + (hi - lo) / 2;
-            (inside(mid) ? lo : hi) = mid;
-        }
-        return lo + 1;
-    };
-    const int w = extent(true), h = extent(false);
+    const int w = std::clamp<int>(described.bmWidth, 0, kMaxSide);
+    const int h = std::clamp<int>(described.bmHeight, 0, kMaxSide);
     Format f = screen_format();
     Dib dib = w && h ? make_dib(w, h, f) : Dib{};
     if (dib.bmp) {
         HDC tmp = CreateCompatibleDC(nullptr);
         HGDIOBJ prev = SelectObject(tmp, dib.bmp);
-        BitBlt(tmp, 0, 0, w, h, probe, 0, 0, SRCCOPY);
+        BitBlt(tmp, 0, 0, w, h, source, 0, 0, SRCCOPY);
         SelectObject(tmp, prev);
         DeleteDC(tmp);
     }
-    SelectObject(probe, old);
-    DeleteDC(probe);
+    SelectObject(source, old);
+    DeleteDC(source);
     DeleteObject(bitmap);  // ours now, and copied
     d_->install(dib, dib.bmp ? w : 0, dib.bmp ? h : 0, f);
     Changed();

@@ -62,6 +62,14 @@ TEST_P(DibSections, PixelsRoundTripThroughGdiAndTheBitsPointer) {
     const size_t stride = gdi_test::stride_of(kW, c.bpp);
     EXPECT_TRUE(std::all_of(bytes, bytes + stride * kH, [](uint8_t b) { return b == 0; }));
 
+    BITMAP described{};
+    ASSERT_EQ(GetObjectA(bitmap, sizeof described, &described), int(sizeof described));
+    EXPECT_EQ(described.bmWidth, kW);
+    EXPECT_EQ(described.bmHeight, kH) << "rows, whichever way they run";
+    EXPECT_EQ(described.bmBitsPixel, c.bpp);
+    EXPECT_EQ(size_t(described.bmWidthBytes), stride);
+    EXPECT_EQ(described.bmBits, bits);
+
     MemoryDc memory;
     ASSERT_NE(SelectObject(memory, bitmap), nullptr);
     auto row_of = [&](int y) { return c.top_down ? y : kH - 1 - y; };
@@ -108,6 +116,25 @@ struct BadHeader {
     DibHeader dib;
     UINT usage;
 };
+
+TEST_F(GdiTest, GetObjectDescribesBitmapsAndNothingElse) {
+    ScreenDc screen;
+    HBITMAP device = CreateCompatibleBitmap(screen, 13, 5);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(GetObjectA(device, 0, nullptr), int(sizeof(BITMAP))) << "asks for the size";
+    BITMAP b{};
+    EXPECT_EQ(GetObjectA(device, sizeof b - 1, &b), 0) << "a short buffer";
+    ASSERT_EQ(GetObjectA(device, sizeof b, &b), int(sizeof b));
+    EXPECT_EQ(b.bmWidth, 13);
+    EXPECT_EQ(b.bmHeight, 5);
+    EXPECT_EQ(b.bmPlanes, 1);
+    EXPECT_EQ(b.bmWidthBytes % 2, 0) << "device rows are word aligned";
+    EXPECT_GE(b.bmWidthBytes, 13 * b.bmBitsPixel / 8);
+    EXPECT_EQ(b.bmBits, nullptr) << "a device bitmap shows no bits";
+    EXPECT_EQ(GetObjectA(GetStockObject(BLACK_BRUSH), sizeof b, &b), 0);
+    EXPECT_EQ(GetObjectA(reinterpret_cast<HGDIOBJ>(0x1234), sizeof b, &b), 0);
+    DeleteObject(device);
+}
 
 TEST_F(GdiTest, DibSectionRefusesHeadersThatLie) {
     auto with = [](DibHeader d, auto change) {

@@ -1,4 +1,6 @@
 // Device contexts and the objects selected into them.
+#include <cstring>
+
 #include "gdi_state.h"
 
 using namespace win32::gdi;
@@ -77,6 +79,34 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
 // An object still selected into a DC is not deleted: FALSE, and it stays
 // valid. (Windows answers TRUE and keeps it; pretending success would hide
 // the leak, deleting it would leave the DC drawing on freed memory.)
+// Bitmaps only: the size and layout of their pixels.
+int WINAPI GetObjectA(HGDIOBJ h, int size, LPVOID out) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto bitmap = find_as<Bitmap>(s, h, Kind::Bitmap);
+    if (!bitmap) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!out) return int(sizeof(BITMAP));
+    if (size < int(sizeof(BITMAP))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const Surface& surface = bitmap->surface;
+    BITMAP b{};
+    b.bmWidth = surface.width;
+    b.bmHeight = surface.height;
+    // Device bitmaps report word-aligned rows, as GDI does; sections their own.
+    const int64_t bits = int64_t(surface.width) * surface.format.bpp;
+    b.bmWidthBytes = LONG(bitmap->dib_section ? surface.stride : (bits + 15) / 16 * 2);
+    b.bmPlanes = 1;
+    b.bmBitsPixel = WORD(surface.format.bpp);
+    b.bmBits = bitmap->dib_section ? surface.bits : nullptr;
+    std::memcpy(out, &b, sizeof b);
+    return int(sizeof b);
+}
+
 BOOL WINAPI DeleteObject(HGDIOBJ ho) {
     State& s = state();
     std::lock_guard lock(s.mutex);

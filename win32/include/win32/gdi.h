@@ -25,6 +25,16 @@ typedef struct tagSIZE {
 #define GetBValue(c) ((BYTE)((c) >> 16))
 
 #pragma pack(push, 1)
+typedef struct tagBITMAP {
+    LONG bmType;
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes;
+    WORD bmBitsPixel;
+    LPVOID bmBits;
+} BITMAP;
+
 typedef struct tagRGBQUAD {
     BYTE rgbBlue;
     BYTE rgbGreen;
@@ -288,6 +298,7 @@ extern "C" {
 HDC WINAPI CreateCompatibleDC(HDC hdc);
 BOOL WINAPI DeleteDC(HDC hdc);
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
+int WINAPI GetObjectA(HGDIOBJ h, int c, LPVOID pv);
 BOOL WINAPI DeleteObject(HGDIOBJ ho);
 HGDIOBJ WINAPI GetStockObject(int i);
 int WINAPI GetDeviceCaps(HDC hdc, int index);
