@@ -207,12 +207,6 @@ RECT normalized_target(const DeviceContext& dc, int l, int t, int r, int b) {
     return RECT{a.x, a.y, z.x, z.y};
 }
 
-std::shared_ptr<DeviceContext> dc_or_fail(State& s, HDC hdc) {
-    auto dc = find_dc(s, hdc);
-    if (!dc) SetLastError(ERROR_INVALID_HANDLE);
-    return dc;
-}
-
 // Draws a path of points (logical) with the pen; `closed` returns to the
 // first point. Pixels the pen drew go to `drawn`.
 void stroke_path(State& s, DeviceContext& dc, const POINT* pts, int count, bool closed,
@@ -297,188 +291,167 @@ HBRUSH WINAPI CreatePatternBrush(HBITMAP hbm) {
 }
 
 int WINAPI SetROP2(HDC hdc, int rop2) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return 0;
-    if (rop2 < R2_BLACK || rop2 > R2_WHITE) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return std::exchange(dc->rop2, rop2);
+    return with_dc(hdc, 0, [&](State&, DeviceContext& dc) -> int {
+        if (rop2 < R2_BLACK || rop2 > R2_WHITE) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        return std::exchange(dc.rop2, rop2);
+    });
 }
 
 int WINAPI GetROP2(HDC hdc) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    return dc ? dc->rop2 : 0;
+    return with_dc(hdc, 0, [](State&, DeviceContext& dc) { return dc.rop2; });
 }
 
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, POINT* lppt) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return FALSE;
-    if (lppt) *lppt = dc->position;
-    dc->position = POINT{x, y};
-    return TRUE;
+    return with_dc(hdc, BOOL(FALSE), [&](State&, DeviceContext& dc) -> BOOL {
+        if (lppt) *lppt = dc.position;
+        dc.position = POINT{x, y};
+        return TRUE;
+    });
 }
 
 BOOL WINAPI LineTo(HDC hdc, int x, int y) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return FALSE;
-    const POINT pts[2] = {dc->position, POINT{x, y}};
-    Encoder encoder = encoder_for(s, *dc);
-    stroke_path(s, *dc, pts, 2, false, encoder, nullptr);
-    dc->position = pts[1];
-    return TRUE;
+    return with_dc(hdc, BOOL(FALSE), [&](State& s, DeviceContext& dc) -> BOOL {
+        const POINT pts[2] = {dc.position, POINT{x, y}};
+        Encoder encoder = encoder_for(s, dc);
+        stroke_path(s, dc, pts, 2, false, encoder, nullptr);
+        dc.position = pts[1];
+        return TRUE;
+    });
 }
 
 BOOL WINAPI Polyline(HDC hdc, const POINT* apt, int cpt) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return FALSE;
-    if (!apt || cpt < 2) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    Encoder encoder = encoder_for(s, *dc);
-    stroke_path(s, *dc, apt, cpt, false, encoder, nullptr);
-    return TRUE;
+    return with_dc(hdc, BOOL(FALSE), [&](State& s, DeviceContext& dc) -> BOOL {
+        if (!apt || cpt < 2) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        Encoder encoder = encoder_for(s, dc);
+        stroke_path(s, dc, apt, cpt, false, encoder, nullptr);
+        return TRUE;
+    });
 }
 
 // Alternate fill; the pen outlines the polygon back to its first point and
 // the brush fills what the pen left.
 BOOL WINAPI Polygon(HDC hdc, const POINT* apt, int cpt) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return FALSE;
-    if (!apt || cpt < 2) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    Encoder encoder = encoder_for(s, *dc);
-    std::vector<POINT> target(static_cast<size_t>(cpt));
-    for (int k = 0; k < cpt; ++k) target[size_t(k)] = on_target(*dc, apt[k].x, apt[k].y);
-    Region outline;
-    stroke_path(s, *dc, apt, cpt, true, encoder, &outline);
-    const RECT clip = clip_of(s, *dc);
-    Region fill = Region::polygon(target.data(), cpt, false, clip.top, clip.bottom);
-    fill_shape(s, *dc, fill.combine(outline, RegionOp::Diff), encoder);
-    return TRUE;
+    return with_dc(hdc, BOOL(FALSE), [&](State& s, DeviceContext& dc) -> BOOL {
+        if (!apt || cpt < 2) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        Encoder encoder = encoder_for(s, dc);
+        std::vector<POINT> target(static_cast<size_t>(cpt));
+        for (int k = 0; k < cpt; ++k) target[size_t(k)] = on_target(dc, apt[k].x, apt[k].y);
+        Region outline;
+        stroke_path(s, dc, apt, cpt, true, encoder, &outline);
+        const RECT clip = clip_of(s, dc);
+        Region fill = Region::polygon(target.data(), cpt, false, clip.top, clip.bottom);
+        fill_shape(s, dc, fill.combine(outline, RegionOp::Diff), encoder);
+        return TRUE;
+    });
 }
 
 // The outline covers left .. right-1 and top .. bottom-1; with a null pen
 // the fill is one pixel narrower and shorter, as on Windows.
 BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bottom) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return FALSE;
-    Encoder encoder = encoder_for(s, *dc);
-    const RECT r = normalized_target(*dc, left, top, right, bottom);
-    if (r.right - r.left < 1 || r.bottom - r.top < 1) return TRUE;
-    Region outline;
-    if (pen_info(*dc).visible) {
-        // The path in logical coordinates: stroke_path moves it.
-        const LONG l = std::min(left, right), t = std::min(top, bottom);
-        const LONG rt = std::max(left, right) - 1, b = std::max(top, bottom) - 1;
-        const POINT path[4] = {{l, t}, {rt, t}, {rt, b}, {l, b}};
-        if (rt == l || b == t) {
-            // One pixel wide or high: the pen covers it all.
-            outline = Region(r);
-            paint_area(s, *dc, outline, solid_paint(encoder, dc->pen->color), dc->rop2);
+    return with_dc(hdc, BOOL(FALSE), [&](State& s, DeviceContext& dc) -> BOOL {
+        Encoder encoder = encoder_for(s, dc);
+        const RECT r = normalized_target(dc, left, top, right, bottom);
+        if (r.right - r.left < 1 || r.bottom - r.top < 1) return TRUE;
+        Region outline;
+        if (pen_info(dc).visible) {
+            // The path in logical coordinates: stroke_path moves it.
+            const LONG l = std::min(left, right), t = std::min(top, bottom);
+            const LONG rt = std::max(left, right) - 1, b = std::max(top, bottom) - 1;
+            const POINT path[4] = {{l, t}, {rt, t}, {rt, b}, {l, b}};
+            if (rt == l || b == t) {
+                // One pixel wide or high: the pen covers it all.
+                outline = Region(r);
+                paint_area(s, dc, outline, solid_paint(encoder, dc.pen->color), dc.rop2);
+            } else {
+                stroke_path(s, dc, path, 4, true, encoder, &outline);
+            }
+            fill_shape(s, dc, Region(r).combine(outline, RegionOp::Diff), encoder);
         } else {
-            stroke_path(s, *dc, path, 4, true, encoder, &outline);
+            fill_shape(s, dc, Region(RECT{r.left, r.top, r.right - 1, r.bottom - 1}), encoder);
         }
-        fill_shape(s, *dc, Region(r).combine(outline, RegionOp::Diff), encoder);
-    } else {
-        fill_shape(s, *dc, Region(RECT{r.left, r.top, r.right - 1, r.bottom - 1}), encoder);
-    }
-    return TRUE;
+        return TRUE;
+    });
 }
 
 // The ellipse inscribed in [left, right) x [top, bottom); the pen draws
 // inside it, solid.
 BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hdc);
-    if (!dc) return FALSE;
-    Encoder encoder = encoder_for(s, *dc);
-    RECT r = normalized_target(*dc, left, top, right, bottom);
-    const PenInfo pen = pen_info(*dc);
-    if (!pen.visible) {
-        --r.right;
-        --r.bottom;
-    }
-    if (r.right - r.left < 1 || r.bottom - r.top < 1) return TRUE;
-    // Rows a pen's width beyond the clip still shape the outline inside it.
-    const RECT clip = clip_of(s, *dc);
-    const int64_t margin = pen.visible ? pen.width : 0;
-    const Region shape = Region::round_rect(r, r.right - r.left, r.bottom - r.top,
-                                            int64_t(clip.top) - margin, int64_t(clip.bottom) + margin);
-    Region outline;
-    if (pen.visible) {
-        outline = inner_frame(shape, pen.width);
-        paint_area(s, *dc, outline, solid_paint(encoder, dc->pen->color), dc->rop2);
-    }
-    fill_shape(s, *dc, shape.combine(outline, RegionOp::Diff), encoder);
-    return TRUE;
+    return with_dc(hdc, BOOL(FALSE), [&](State& s, DeviceContext& dc) -> BOOL {
+        Encoder encoder = encoder_for(s, dc);
+        RECT r = normalized_target(dc, left, top, right, bottom);
+        const PenInfo pen = pen_info(dc);
+        if (!pen.visible) {
+            --r.right;
+            --r.bottom;
+        }
+        if (r.right - r.left < 1 || r.bottom - r.top < 1) return TRUE;
+        // Rows a pen's width beyond the clip still shape the outline inside it.
+        const RECT clip = clip_of(s, dc);
+        const int64_t margin = pen.visible ? pen.width : 0;
+        const Region shape = Region::round_rect(r, r.right - r.left, r.bottom - r.top,
+                                                int64_t(clip.top) - margin, int64_t(clip.bottom) + margin);
+        Region outline;
+        if (pen.visible) {
+            outline = inner_frame(shape, pen.width);
+            paint_area(s, dc, outline, solid_paint(encoder, dc.pen->color), dc.rop2);
+        }
+        fill_shape(s, dc, shape.combine(outline, RegionOp::Diff), encoder);
+        return TRUE;
+    });
 }
 
 int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
     const auto value = reinterpret_cast<uintptr_t>(hbr);
     const bool system_color = value >= 1 && value <= 31;  // (HBRUSH)(COLOR_xxx + 1)
     const COLORREF sys = system_color ? GetSysColor(int(value - 1)) : 0;
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hDC);
-    if (!dc) return 0;
-    auto tool = system_color ? nullptr : find_as<Tool>(s, hbr, Kind::Brush);
-    if (!lprc || (!system_color && !tool)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    if (lprc->right <= lprc->left || lprc->bottom <= lprc->top) return 1;
-    Encoder encoder = encoder_for(s, *dc);
-    BrushPaint paint;
-    if (system_color)
-        paint = solid_paint(encoder, sys);
-    else if (!brush_paint(s, *dc, tool.get(), encoder, paint))
+    return with_dc(hDC, 0, [&](State& s, DeviceContext& dc) -> int {
+        auto tool = system_color ? nullptr : find_as<Tool>(s, hbr, Kind::Brush);
+        if (!lprc || (!system_color && !tool)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (lprc->right <= lprc->left || lprc->bottom <= lprc->top) return 1;
+        Encoder encoder = encoder_for(s, dc);
+        BrushPaint paint;
+        if (system_color)
+            paint = solid_paint(encoder, sys);
+        else if (!brush_paint(s, dc, tool.get(), encoder, paint))
+            return 1;
+        const RECT r = normalized_target(dc, lprc->left, lprc->top, lprc->right, lprc->bottom);
+        paint_area(s, dc, Region(r), paint, R2_COPYPEN);
         return 1;
-    const RECT r = normalized_target(*dc, lprc->left, lprc->top, lprc->right, lprc->bottom);
-    paint_area(s, *dc, Region(r), paint, R2_COPYPEN);
-    return 1;
+    });
 }
 
 // A one-pixel frame whose every other pixel (by x + y on the DC) is
 // inverted, so drawing it again restores what was there.
 BOOL WINAPI DrawFocusRect(HDC hDC, const RECT* lprc) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = dc_or_fail(s, hDC);
-    if (!dc) return FALSE;
-    if (!lprc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (lprc->right <= lprc->left || lprc->bottom <= lprc->top) return TRUE;
-    const RECT r = normalized_target(*dc, lprc->left, lprc->top, lprc->right, lprc->bottom);
-    const Region shape(r);
-    BrushPaint checker;
-    checker.width = checker.height = 2;
-    const uint32_t all = pixel_value_mask(target_of(s, *dc).format.bpp);
-    checker.raw = {};
-    checker.raw[0] = all;  // (0, 0)
-    checker.raw[3] = all;  // (1, 1)
-    paint_area(s, *dc, inner_frame(shape, 1), checker, R2_XORPEN);
-    return TRUE;
+    return with_dc(hDC, BOOL(FALSE), [&](State& s, DeviceContext& dc) -> BOOL {
+        if (!lprc) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (lprc->right <= lprc->left || lprc->bottom <= lprc->top) return TRUE;
+        const RECT r = normalized_target(dc, lprc->left, lprc->top, lprc->right, lprc->bottom);
+        const Region shape(r);
+        BrushPaint checker;
+        checker.width = checker.height = 2;
+        const uint32_t all = pixel_value_mask(target_of(s, dc).format.bpp);
+        checker.raw = {};
+        checker.raw[0] = all;  // (0, 0)
+        checker.raw[3] = all;  // (1, 1)
+        paint_area(s, dc, inner_frame(shape, 1), checker, R2_XORPEN);
+        return TRUE;
+    });
 }
 
 }  // extern "C"

@@ -160,6 +160,20 @@ std::shared_ptr<T> find_as(State& s, const void* handle, Kind kind) {
 }
 std::shared_ptr<DeviceContext> find_dc(State& s, HDC hdc);
 
+// Runs body(state, dc) under the GDI lock on the live DC `hdc`; without one
+// sets ERROR_INVALID_HANDLE and returns `fail`.
+template <typename R, typename F>
+R with_dc(HDC hdc, R fail, F&& body) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    auto dc = find_dc(s, hdc);
+    if (!dc) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return fail;
+    }
+    return body(s, *dc);
+}
+
 // Puts `next` in `slot`, keeping the selection counts right.
 template <typename T>
 void reselect(std::shared_ptr<T>& slot, std::shared_ptr<T> next) {

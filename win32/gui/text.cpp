@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "gdi_state.h"
@@ -648,54 +649,30 @@ HFONT WINAPI CreateFontIndirectA(const LOGFONTA* lf) {
 }
 
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = find_dc(s, hdc);
-    if (!dc) return CLR_INVALID;
-    const COLORREF old = dc->text_color;
-    dc->text_color = color & 0xFFFFFF;
-    return old;
+    return with_dc(hdc, COLORREF(CLR_INVALID),
+                   [&](State&, DeviceContext& dc) { return std::exchange(dc.text_color, color & 0xFFFFFF); });
 }
 
 COLORREF WINAPI GetTextColor(HDC hdc) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = find_dc(s, hdc);
-    return dc ? dc->text_color : CLR_INVALID;
+    return with_dc(hdc, COLORREF(CLR_INVALID), [](State&, DeviceContext& dc) { return dc.text_color; });
 }
 
 COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = find_dc(s, hdc);
-    if (!dc) return CLR_INVALID;
-    const COLORREF old = dc->bk_color;
-    dc->bk_color = color & 0xFFFFFF;
-    return old;
+    return with_dc(hdc, COLORREF(CLR_INVALID),
+                   [&](State&, DeviceContext& dc) { return std::exchange(dc.bk_color, color & 0xFFFFFF); });
 }
 
 COLORREF WINAPI GetBkColor(HDC hdc) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = find_dc(s, hdc);
-    return dc ? dc->bk_color : CLR_INVALID;
+    return with_dc(hdc, COLORREF(CLR_INVALID), [](State&, DeviceContext& dc) { return dc.bk_color; });
 }
 
 int WINAPI SetBkMode(HDC hdc, int mode) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = find_dc(s, hdc);
-    if (!dc || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
-    const int old = dc->bk_mode;
-    dc->bk_mode = mode;
-    return old;
+    if (mode != TRANSPARENT && mode != OPAQUE) return 0;
+    return with_dc(hdc, 0, [&](State&, DeviceContext& dc) { return std::exchange(dc.bk_mode, mode); });
 }
 
 int WINAPI GetBkMode(HDC hdc) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = find_dc(s, hdc);
-    return dc ? dc->bk_mode : 0;
+    return with_dc(hdc, 0, [](State&, DeviceContext& dc) { return dc.bk_mode; });
 }
 
 BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int count) {
