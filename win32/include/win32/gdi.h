@@ -24,7 +24,6 @@ typedef struct tagSIZE {
 #define GetGValue(c) ((BYTE)((c) >> 8))
 #define GetBValue(c) ((BYTE)((c) >> 16))
 
-#pragma pack(push, 1)
 typedef struct tagBITMAP {
     LONG bmType;
     LONG bmWidth;
@@ -35,6 +34,7 @@ typedef struct tagBITMAP {
     LPVOID bmBits;
 } BITMAP;
 
+#pragma pack(push, 1)
 typedef struct tagRGBQUAD {
     BYTE rgbBlue;
     BYTE rgbGreen;
