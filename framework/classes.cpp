@@ -1,15 +1,9 @@
 #include "classes.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
-#include <strings.h>
 
 namespace {
-
-bool same_name(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
-}
 
 std::string lower(std::string s) {
     for (char& c : s)
@@ -25,6 +19,17 @@ std::map<std::string, const ClassInfo*>& class_registry() {
 
 }  // namespace
 
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
 // --- Type information -------------------------------------------------------
 
 bool ClassInfo::InheritsFrom(const ClassInfo* other) const {
@@ -35,19 +40,19 @@ bool ClassInfo::InheritsFrom(const ClassInfo* other) const {
 
 const PropInfo* ClassInfo::FindProp(const std::string& name) const {
     for (const PropInfo* p : props)
-        if (same_name(p->name, name)) return p;
+        if (SameText(p->name, name)) return p;
     return parent ? parent->FindProp(name) : nullptr;
 }
 
 const MethodInfo* ClassInfo::FindMethod(const std::string& name) const {
     for (const MethodInfo& m : methods)
-        if (same_name(m.name, name)) return &m;
+        if (SameText(m.name, name)) return &m;
     return parent ? parent->FindMethod(name) : nullptr;
 }
 
 const FieldInfo* ClassInfo::FindField(const std::string& name) const {
     for (const FieldInfo& f : fields)
-        if (same_name(f.name, name)) return &f;
+        if (SameText(f.name, name)) return &f;
     return parent ? parent->FindField(name) : nullptr;
 }
 
@@ -81,9 +86,9 @@ std::string IdentOf(const TypeInfo* type, int32_t value) {
 std::optional<int32_t> ValueOf(const TypeInfo* type, const std::string& ident) {
     if (!type) return std::nullopt;
     for (size_t i = 0; i < type->names.size(); ++i)
-        if (same_name(type->names[i], ident)) return static_cast<int32_t>(i);
+        if (SameText(type->names[i], ident)) return static_cast<int32_t>(i);
     for (const IdentValue& iv : type->idents)
-        if (same_name(iv.name, ident)) return iv.value;
+        if (SameText(iv.name, ident)) return iv.value;
     return std::nullopt;
 }
 
@@ -153,7 +158,7 @@ TComponent::~TComponent() {
 TComponent* TComponent::FindComponent(const std::string& name) const {
     if (name.empty()) return nullptr;
     for (TComponent* c : components_)
-        if (same_name(c->name_, name)) return c;
+        if (SameText(c->name_, name)) return c;
     return nullptr;
 }
 

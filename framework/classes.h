@@ -182,6 +182,8 @@ struct ClassInfo {
 
 // Letters, digits and '_', not starting with a digit.
 bool IsValidIdent(std::string_view s);
+// Equal but for the case of ASCII letters (names, idents; other bytes as they are).
+bool SameText(std::string_view a, std::string_view b);
 
 // Classes the form reader can create by name.
 void RegisterClass(const ClassInfo& info);

@@ -9,17 +9,6 @@ namespace {
 constexpr int kMaxObjectDepth = 64;   // nested "object" blocks
 constexpr int kMaxPathDepth = 8;      // Font.Style… segments / sub-object levels
 
-bool same_text(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 std::string upper(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -197,7 +186,7 @@ public:
 private:
     void advance() { tok_ = lex_.next(); }
 
-    bool at_word(const char* word) const { return tok_.kind == Tok::Ident && same_text(tok_.text, word); }
+    bool at_word(const char* word) const { return tok_.kind == Tok::Ident && SameText(tok_.text, word); }
     bool at_symbol(char c) const { return tok_.kind == Tok::Symbol && tok_.symbol == c; }
 
     std::string expect_ident(const char* what) {
@@ -239,8 +228,8 @@ private:
     void resolve_references() {
         for (const Reference& r : references_) {
             TComponent* found = nullptr;
-            if (!same_text(r.name, "nil")) {
-                found = same_text(r.name, root_->Name()) ? root_ : root_->FindComponent(r.name);
+            if (!SameText(r.name, "nil")) {
+                found = SameText(r.name, root_->Name()) ? root_ : root_->FindComponent(r.name);
                 if (!found) fail(r.line, "Component " + r.name + " not found for property " + r.shown);
             }
             bool fits = false;
@@ -271,7 +260,7 @@ private:
             class_name = std::move(name);
             name.clear();
         }
-        if (same_text(name, "end") || same_text(name, "object")) fail(line, "Invalid name " + name);
+        if (SameText(name, "end") || SameText(name, "object")) fail(line, "Invalid name " + name);
 
         TComponent* comp = parent ? create_child(parent, name, class_name, line) : start_root(name, class_name, line);
 
@@ -283,11 +272,11 @@ private:
     }
 
     TComponent* start_root(const std::string& name, const std::string& class_name, int line) {
-        if (!same_text(class_name, root_->ClassName()))
+        if (!SameText(class_name, root_->ClassName()))
             fail(line, "Form class " + class_name + " does not match " + root_->ClassName());
         root_->SetState(csLoading, true);
         root_->SetState(csReading, true);
-        if (!name.empty() && !same_text(name, root_->Name())) {
+        if (!name.empty() && !SameText(name, root_->Name())) {
             // A second instance under the same owner gets Form1_1, Form1_2…
             std::string unique = name;
             TComponent* owner = root_->Owner();
@@ -345,7 +334,7 @@ private:
         }
         const PropInfo* p = target->GetClassInfo()->FindProp(path.back());
         if (!p) {
-            if (same_text(path.back(), "Data") && target->HasData()) {
+            if (SameText(path.back(), "Data") && target->HasData()) {
                 read_data(target, line, shown);
                 return;
             }
@@ -396,8 +385,8 @@ private:
         case PropKind::Boolean: {
             if (tok_.kind != Tok::Ident) bad_value(line, shown);
             int64_t v;
-            if (same_text(tok_.text, "True")) v = 1;
-            else if (same_text(tok_.text, "False")) v = 0;
+            if (SameText(tok_.text, "True")) v = 1;
+            else if (SameText(tok_.text, "False")) v = 0;
             else bad_value(line, shown);
             advance();
             set_ord(target, p, v, line, shown);
@@ -512,7 +501,7 @@ private:
 
     void write_props(TPersistent* obj, const std::string& prefix, int level, int depth) {
         for (const PropInfo* p : obj->GetClassInfo()->props) {
-            if (depth == 0 && same_text(p->name, "Name")) continue;  // in the object line
+            if (depth == 0 && SameText(p->name, "Name")) continue;  // in the object line
             const std::string name = prefix + p->name;
             switch (p->kind) {
             case PropKind::Integer: {

@@ -198,6 +198,9 @@ bool clip_contains(State& s, DeviceContext& dc, int64_t x, int64_t y);
 // Window DCs: on the screen, `origin` as logical (0, 0), drawing only in
 // `visible` (screen coordinates).
 HDC create_window_dc(POINT origin, const Region& visible);
+// A DC onto the screen at `origin`, clipped to `clip` and, when given, to
+// the visible region.
+HDC create_view_dc(POINT origin, const RECT& clip, std::shared_ptr<const Region> visible);
 bool set_window_dc_view(HDC hdc, POINT origin, const Region& visible);
 // Fills the region (target coordinates, further clipped by the DC) with a
 // colour.

@@ -103,6 +103,14 @@ void set_display_mode_listener(DisplayModeListener listener) {
 int cursor_display_count() { return cursor_count.load(); }
 
 HDC create_screen_dc(POINT origin, const RECT& clip) {
+    return gdi::create_view_dc(origin, clip, nullptr);
+}
+
+}  // namespace win32
+
+namespace win32::gdi {
+
+HDC create_view_dc(POINT origin, const RECT& clip, std::shared_ptr<const Region> visible) {
     State& s = state();
     std::lock_guard lock(s.mutex);
     auto dc = make_dc(s, false);
@@ -110,23 +118,12 @@ HDC create_screen_dc(POINT origin, const RECT& clip) {
     dc->origin = origin;
     dc->clipped = true;
     dc->clip = clip;
+    dc->visible = std::move(visible);
     return reinterpret_cast<HDC>(dc->handle);
 }
 
-}  // namespace win32
-
-namespace win32::gdi {
-
 HDC create_window_dc(POINT origin, const Region& visible) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    auto dc = make_dc(s, false);
-    dc->from_get_dc = true;
-    dc->origin = origin;
-    dc->clipped = true;
-    dc->clip = visible.bounds();
-    dc->visible = std::make_shared<const Region>(visible);
-    return reinterpret_cast<HDC>(dc->handle);
+    return create_view_dc(origin, visible.bounds(), std::make_shared<const Region>(visible));
 }
 
 bool set_window_dc_view(HDC hdc, POINT origin, const Region& visible) {
