@@ -70,7 +70,11 @@ bool describe_file(Sample& sample, const void* image, int32_t marker, bool dry_r
         ::SVX_set_error("Unknown file type.");
         return false;
     }
-    if (info.format_tag != kTagPcm && info.format_tag != kTagImaAdpcm) {
+    // Only what the mixer can play is taken: another depth or channel
+    // count played as 8-bit data would be loud noise.
+    const bool pcm = info.format_tag == kTagPcm && (info.bits == 8 || info.bits == 16);
+    const bool adpcm = info.format_tag == kTagImaAdpcm && info.bits == 4;
+    if ((!pcm && !adpcm) || (info.channels != 1 && info.channels != 2)) {
         ::SVX_set_error("Unsupported wave file format.");
         return false;
     }
