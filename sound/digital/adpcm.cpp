@@ -132,6 +132,18 @@ void deliver(uint8_t* image, uint32_t size, void** out_image, uint32_t* out_size
         ::SVX_mem_free_lock(image);
 }
 
+// The most frames the data of `info` decodes to: every block counted
+// whole; a block too small for its headers is read as headers alone, one
+// frame each.
+int64_t frames_in_data(const SoundFileInfo& info) {
+    const int64_t unit = 4 * int64_t(info.channels);
+    if (unit == 0) return 0;
+    const int64_t block = int32_t(info.block_size);
+    const int64_t length = info.data_length;
+    if (block <= unit) return (length + unit - 1) / unit;
+    return (length + block - 1) / block * frames_per_block(block, int(info.channels));
+}
+
 }  // namespace
 
 int32_t SVX_compress_ADPCM(const SoundFileInfo* info, void** out_image, uint32_t* out_size) {
@@ -195,7 +207,10 @@ int32_t SVX_decompress_ADPCM(const SoundFileInfo* info, void** out_image, uint32
         ::SVX_set_error("Data is not compressed.");
         return 0;
     }
-    const int64_t output_bytes = int64_t(info->samples) * info->channels * 2;
+    // "fact" may claim any count: no more frames are made than the data
+    // could decode to, so a lying count cannot ask for gigabytes.
+    const int64_t frames = std::min<int64_t>(info->samples, frames_in_data(*info));
+    const int64_t output_bytes = frames * info->channels * 2;
     uint8_t* image = allocate(output_bytes + 44);
     if (!image) return 0;
 
@@ -217,7 +232,7 @@ int32_t SVX_decompress_ADPCM(const SoundFileInfo* info, void** out_image, uint32
     if (info->channels == 1 || info->channels == 2)
         decode_data(static_cast<const uint8_t*>(info->data), info->data_length,
                     int32_t(info->block_size), int(info->channels),
-                    reinterpret_cast<int16_t*>(image + 44), info->samples);
+                    reinterpret_cast<int16_t*>(image + 44), size_t(frames));
     deliver(image, uint32_t(output_bytes + 44), out_image, out_size);
     return 1;
 }

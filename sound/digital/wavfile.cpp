@@ -22,17 +22,17 @@ bool same_id(const uint8_t* p, const char* id) {
     return strncasecmp(reinterpret_cast<const char*>(p), id, 4) == 0;
 }
 
-// The chunks of a RIFF image, walked from offset 12. Chunk headers are
-// looked at only below `limit` and wholly inside `end`.
+// The chunks of a RIFF image, walked from offset 12. A chunk header is
+// looked at only when it lies wholly inside the RIFF (`limit`, the end the
+// RIFF size gives, so that an empty last chunk is found) and the image.
 struct ChunkWalk {
     const uint8_t* image;
     size_t limit;
-    size_t end;
 
     // Offset of the first chunk with this identifier, or 0.
     size_t find(const char* id) const {
         size_t at = 12;
-        while (at < limit && end >= 8 && at <= end - 8) {
+        while (limit >= 8 && at <= limit - 8) {
             if (same_id(image + at, id)) return at;
             const uint32_t length = u32(image + at + 4);
             at += 8 + size_t(length) + (length & 1);
@@ -106,7 +106,7 @@ bool parse_wav(const uint8_t* image, size_t size, SoundFileInfo& info) {
     const uint32_t riff_size = u32(image + 4);
     // Without a known image size, the RIFF size is all there is to trust.
     const size_t end = size != SIZE_MAX ? size : 8 + size_t(riff_size);
-    const ChunkWalk walk{image, std::min<size_t>(riff_size, end), end};
+    const ChunkWalk walk{image, std::min<size_t>(8 + size_t(riff_size), end)};
 
     const size_t fmt = walk.find("fmt ");
     if (fmt == 0 || end - fmt < 24) return false;
@@ -131,15 +131,19 @@ bool parse_wav(const uint8_t* image, size_t size, SoundFileInfo& info) {
         info.samples = u32(image + fact + 8);
         return true;
     }
-    const int64_t header = int64_t(4) << (info.channels / 2);
+    // Without "fact", every block counts as full. A block of c channels
+    // starts with c 4-byte headers; the count is taken from the channel
+    // number itself, not a shift of it, which vanishes or overflows for
+    // channel counts no file of sound has.
+    const int64_t header = 4 * int64_t(info.channels);
     const int64_t block = int32_t(info.block_size);
-    if (block <= 0) {
+    if (header == 0 || block < header) {
         info.samples = 0;
         return true;
     }
     const int64_t per_block = (block - header) * 8 / header + 1;
     const int64_t blocks = (int64_t(info.data_length) + block - 1) / block;
-    info.samples = uint32_t(per_block * blocks);
+    info.samples = uint32_t(std::min<int64_t>(per_block * blocks, UINT32_MAX));
     return true;
 }
 

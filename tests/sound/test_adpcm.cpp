@@ -569,6 +569,27 @@ TEST_F(Adpcm, DecompressWritesAPcmHeaderAndZeroesWhatTheDataLacks) {
     EXPECT_EQ(size_only, size);
 }
 
+// A "fact" count far beyond the data (a fuzzer's 316-byte file asked for
+// 2 GB) makes no more frames than the blocks there can hold.
+TEST_F(Adpcm, DecompressMakesNoMoreFramesThanTheDataHolds) {
+    struct Case {
+        uint32_t channels, block, data_bytes, samples, frames;
+    };
+    for (const Case c : {Case{1, 256, 256, 0x7FFFFFFF, 505}, Case{2, 512, 600, 0xFFFFFFFF, 1010},
+                         Case{1, 256, 10, 3, 3}, Case{1, 2, 10, 1000, 3},
+                         Case{6, 256, 48, 0x40000000, 78}}) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, block " << c.block);
+        const Bytes data(c.data_bytes, 0x21);
+        const SoundFileInfo info{17, data.data(), c.data_bytes, 22050, 4, c.channels, c.samples, c.block};
+        void* out = nullptr;
+        uint32_t size = 0;
+        ASSERT_EQ(SVX_decompress_ADPCM(&info, &out, &size), 1);
+        EXPECT_EQ(size, 44 + c.frames * c.channels * 2);
+        EXPECT_EQ(get32(static_cast<const uint8_t*>(out) + 40), c.frames * c.channels * 2);
+        SVX_mem_free_lock(out);
+    }
+}
+
 TEST_F(Adpcm, DecompressRefusesWhatItCannotConvert) {
     const Bytes data(64, 0);
     SoundFileInfo pcm{1, data.data(), 64, 22050, 16, 1, 32, 2};

@@ -159,6 +159,22 @@ TEST_F(SoundFiles, ImaAdpcmSampleCountComesFromFactOrTheBlocks) {
     EXPECT_EQ(samples(riff({mono_fmt, {"fact", fact}, {"data", Bytes(600)}})), 1234u);
     // A block size of 0 gives no count rather than a division by zero.
     EXPECT_EQ(samples(riff({{"fmt ", fmt_body(17, 1, 22050, 4, 0)}, {"data", Bytes(600)}})), 0u);
+    // Any channel count: 4 header bytes per channel, and no count when the
+    // block cannot hold them (124 channels once made a division by zero,
+    // 64,512 a shift past 63 bits).
+    struct Channels {
+        uint16_t channels;
+        uint16_t block;
+        uint32_t expected;
+    };
+    for (const Channels c : {Channels{3, 1024, 675}, Channels{0, 256, 0}, Channels{124, 256, 0},
+                             Channels{127, 512, 1}, Channels{252, 2048, 9},
+                             Channels{64512, 0xFFFF, 0}}) {
+        SCOPED_TRACE(c.channels);
+        EXPECT_EQ(samples(riff({{"fmt ", fmt_body(17, c.channels, 8000, 4, c.block)},
+                                {"data", Bytes(c.block)}})),
+                  c.expected);
+    }
 
     HSAMPLE s = allocate();
     ASSERT_EQ(SVX_set_sample_file(s, image(riff({mono_fmt, {"data", Bytes(600)}})), 0), 1);
@@ -246,6 +262,20 @@ INSTANTIATE_TEST_SUITE_P(
                 0, kUnsupported},
         BadCase{"ZeroChannels", riff({{"fmt ", fmt_body(1, 0, 22050, 8, 1)}, {"data", pcm8(8)}}),
                 0, kUnsupported},
+        BadCase{"EmptyDataChunkLast", riff({fmt8(), {"data", {}}}), 1, "", 0},
+        // What a fuzzer found: IMA ADPCM with 124 channels and no "fact".
+        BadCase{"AdpcmOf124Channels",
+                riff({{"fmt ", [] {
+                           Bytes b = fmt_body(17, 124, 8000, 4, 256);
+                           put16(b, 2);
+                           put16(b, 505);
+                           return b;
+                       }()},
+                      {"data", Bytes(16)}}),
+                0, kUnsupported},
+        BadCase{"AdpcmOf64512Channels",
+                riff({{"fmt ", fmt_body(17, 64512, 8000, 4, 0x7FFF)}, {"data", Bytes(16)}}), 0,
+                kUnsupported},
         BadCase{"AdpcmOfEightBits",
                 riff({{"fmt ", fmt_body(17, 1, 22050, 8, 256)}, {"data", pcm8(256)}}), 0,
                 kUnsupported},
@@ -265,6 +295,31 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"VocWithoutTerminator", voc_with([](Bytes& b) { voc_sound(b, pcm8(30)); }), 1, "",
                 30}),
     [](const auto& info) { return info.param.name; });
+
+// The RIFF size counts from offset 8: a chunk that ends exactly there,
+// even an empty one, is inside it; one that starts there is not.
+TEST_F(SoundFiles, ChunksReachExactlyToTheEndOfTheRiff) {
+    const Bytes empty_data = riff({fmt8(), {"data", {}}});
+    ASSERT_EQ(empty_data.size(), 44u);
+    const void* wav = image(empty_data);
+    SoundFileInfo info{};
+    ASSERT_EQ(SVX_WAV_info(wav, &info), 1) << SVX_last_error();
+    EXPECT_EQ(info.data_length, 0u);
+    EXPECT_EQ(info.data, static_cast<const uint8_t*>(wav) + 44);
+    EXPECT_EQ(SVX_WAV_info(image(riff({fmt8(), {"data", {}}}, 35)), &info), 0);
+
+    // The compressor's own image of no frames is a WAV file too.
+    const Bytes none(2);
+    const SoundFileInfo pcm{1, none.data(), 0, 22050, 16, 1, 0, 2};
+    void* compressed = nullptr;
+    uint32_t size = 0;
+    ASSERT_EQ(SVX_compress_ADPCM(&pcm, &compressed, &size), 1);
+    EXPECT_EQ(size, 60u);
+    EXPECT_EQ(SVX_WAV_info(compressed, &info), 1) << SVX_last_error();
+    EXPECT_EQ(info.format_tag, 17u);
+    EXPECT_EQ(info.samples, 0u);
+    SVX_mem_free_lock(compressed);
+}
 
 TEST_F(SoundFiles, WavInfoSaysNotAWavFile) {
     SoundFileInfo info{};
