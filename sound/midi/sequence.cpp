@@ -338,11 +338,23 @@ void meta_event(Sequence& s, const Event& e) {
     }
 }
 
+// Events one sequence tick may read. Music puts far fewer at one instant;
+// more means a loop or branch that passes no time (FOR 0 and its NEXT with
+// no interval between, a branch to itself), which would hold the service
+// thread, and the application thread it may have suspended, for ever.
+constexpr int kMaxEventsPerTick = 4096;
+
 // Reads events until an interval byte; false when the note queue overflowed
 // and the whole tick has to end.
 bool read_events(Sequence& s) {
     MidiDriver& d = *s.driver;
-    while (!s.stop_flag) {
+    for (int events = 0; !s.stop_flag; ++events) {
+        if (events == kMaxEventsPerTick) {
+            // Such data would play the same instant for ever: it ends as
+            // data that cannot be read on.
+            stop_broken(s);
+            return true;
+        }
         const uint8_t* at = s.event;
         const Event e = decode(s, at);
         switch (e.kind) {

@@ -626,6 +626,18 @@ Bytes unknown_status() {
     return xmidi_form(e.end());
 }
 
+Bytes from_hex(const char* hex) {
+    Bytes b;
+    for (const char* p = hex; p[0] && p[1]; p += 2) b.push_back(uint8_t(std::stoi(std::string(p, 2), nullptr, 16)));
+    return b;
+}
+// What a fuzzer found: loops that pass no time held the service tick for
+// ever. FOR with count 0 straight before its NEXT; a branch to itself.
+Bytes endless_for_next() { return from_hex("464f524d00000012584d494445564e5400000006b07400b07540"); }
+Bytes branch_to_itself() {
+    return from_hex("464f524d0000001f584d49445242524e00000008010000000000000045564e5400000003b06d00");
+}
+
 class BadImages : public MidiTest, public ::testing::WithParamInterface<BadCase> {};
 
 TEST_P(BadImages, ReportOrStopCleanly) {
@@ -674,7 +686,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCase{"SysexPastTheEvents", sysex_past_end, 0, nullptr, 1},
                       BadCase{"NoEndOfTrack", no_end_of_track, 0, nullptr, 1},
                       BadCase{"NoteCutAtTheEnd", cut_note, 0, nullptr, 0},
-                      BadCase{"UnknownStatus", unknown_status, 0, nullptr, 1}),
+                      BadCase{"UnknownStatus", unknown_status, 0, nullptr, 1},
+                      BadCase{"EndlessForNextWithoutTime", endless_for_next, 0, nullptr, 0},
+                      BadCase{"BranchToItselfWithoutTime", branch_to_itself, 0, nullptr, 0}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(SequenceTest, AnImageOutsideLibraryMemoryIsBoundedByItsEventChunk) {
@@ -692,6 +706,53 @@ TEST_F(SequenceTest, AnImageOutsideLibraryMemoryIsBoundedByItsEventChunk) {
     tick(d, 5);
     EXPECT_EQ(SVX_sequence_status(s), SVX_DONE);
     EXPECT_EQ(of_kind(0x90).size(), 1u);
+}
+
+// A loop that passes no time but ends plays all its rounds at once; one
+// that never ends ends the sequence on its first tick, with its notes off.
+TEST_F(SequenceTest, LoopsWithoutTimeEndOrEndTheSequence) {
+    struct Case {
+        int count;
+        size_t programs;
+        int status;
+    };
+    for (const Case c : {Case{3, 3, SVX_PLAYING}, Case{127, 127, SVX_PLAYING}, Case{0, 0, SVX_DONE}}) {
+        SCOPED_TRACE(c.count);
+        sent_.clear();
+        HMDIDRIVER d = open();
+        Events e;
+        e.note(1, 50, 90, 100).cc(0, 116, c.count).program(0, 5).cc(0, 117, 127).wait(50).end();
+        HSEQUENCE s = play(d, xmidi_form(e));
+        start(s);
+        tick(d);
+        EXPECT_EQ(SVX_sequence_status(s), c.status);
+        if (c.status == SVX_DONE) {
+            EXPECT_EQ(of_kind(0x80).size(), 1u);
+        } else {
+            EXPECT_EQ(programs(sent_).size(), c.programs);
+        }
+        SVX_midiOutClose(d);
+    }
+}
+
+// With the real service thread, which may suspend the application thread
+// while it ticks: stopping such a sequence returns.
+TEST_F(SequenceTest, StopReturnsWhateverTheServiceThreadPlays) {
+    SVX_set_preference(SVX_PREF_SERVICE_PERIOD_MS, 1);
+    SVX_set_preference(SVX_PREF_SUSPEND_FOREGROUND, 1);
+    HMDIDRIVER d = nullptr;
+    ASSERT_EQ(SVX_midiOutOpen(&d, nullptr, -1), 0);
+    for (Bytes (*image)() : {endless_for_next, branch_to_itself}) {
+        HSEQUENCE s = play(d, image());
+        SVX_set_sequence_loop_count(s, 0);
+        start(s);
+        const DWORD until = GetTickCount() + 2000;
+        while (SVX_sequence_status(s) == SVX_PLAYING && GetTickCount() < until) Sleep(5);
+        SVX_stop_sequence(s);
+        EXPECT_EQ(SVX_sequence_status(s), SVX_DONE);
+        SVX_release_sequence_handle(s);
+    }
+    SVX_midiOutClose(d);
 }
 
 // API calls racing the service thread: the busy count and the service
