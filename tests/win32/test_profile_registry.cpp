@@ -455,6 +455,54 @@ std::pair<int, std::string> run_child(const std::vector<std::string>& args) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
+// A file of 20,000 sibling keys and 20,000 values in one key is read in
+// linear time (it once took minutes), and an unchanged file is not parsed
+// again on every call; a change, by this process or another, is still seen.
+TEST_F(Win32Registry, LargeFileReadsQuicklyAndOnlyAgainWhenItChanges) {
+    std::string file = "win32-registry 1\n";
+    for (int i = 0; i < 20000; ++i) file += "key HKEY_CURRENT_USER \"Big\" \"k" + std::to_string(i) + "\"\n";
+    file += "key HKEY_CURRENT_USER \"Values\"\n";
+    for (int i = 0; i < 20000; ++i) file += "  \"v" + std::to_string(i) + "\" = dword 0x00000001\n";
+    write_file(store(), file);
+    // Old enough that its times cannot be shared with a later change.
+    const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(store(), an_hour_ago);
+
+    using Clock = std::chrono::steady_clock;
+    auto started = Clock::now();
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Big\\K19999", ""), "<error 2>");
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
+
+    started = Clock::now();
+    for (int i = 0; i < 300; ++i) {
+        DWORD type = 0;
+        std::string data;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Values", 0, KEY_READ, &key), ERROR_SUCCESS);
+        ASSERT_EQ(query(key, ("V" + std::to_string(i * 66)).c_str(), type, data), ERROR_SUCCESS);
+        EXPECT_EQ(type, DWORD(REG_DWORD));
+        RegCloseKey(key);
+    }
+    // 600 parses would take far longer than 600 lookups.
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+
+    HKEY key = create(HKEY_CURRENT_USER, "Big\\k7");
+    ASSERT_EQ(set(key, "mine", REG_SZ, std::string("1", 2)), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Big\\k7", "mine"), "1");
+    HKEY values = create(HKEY_CURRENT_USER, "Values");
+    EXPECT_EQ(RegDeleteValueA(values, "V5"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(values, "v5"), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(values);
+    fs::last_write_time(store(), an_hour_ago);
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Values", "v5"), "<error 2>");
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Values", "v6"), std::string("\x01", 1));
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Values", "v19999"), std::string("\x01", 1));
+    EXPECT_EQ(run_child({"set", "Big\\k8", "theirs", "2"}).first, 0);
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Big\\k8", "theirs"), "2");
+    EXPECT_EQ(text(HKEY_CURRENT_USER, "Big\\k7", "mine"), "1");
+}
+
 TEST_F(Win32Registry, ValueWrittenByOneProcessIsReadByTheNext) {
     EXPECT_EQ(run_child({"set", "Software\\Kelvora\\Shared", "Greeting", "hello from a child"}).first, 0);
     EXPECT_EQ(run_child({"get", "software\\kelvora\\shared", "GREETING"}),

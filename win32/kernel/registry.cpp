@@ -1,7 +1,7 @@
 // The registry, kept in REGISTRY.TXT in the Windows folder.
 //
-// Every call reads the file as it is now, so another process's changes
-// are seen. A change takes REGISTRY.LCK (flock) for the whole read, change
+// Every call sees the file as it is now, so another process's changes
+// are seen; an unchanged file is not parsed again. A change takes REGISTRY.LCK (flock) for the whole read, change
 // and write, writes a temporary file beside the registry, syncs it and
 // renames it over the old one: a writer killed at any moment leaves the
 // old file or the new one, never half of one. A file that does not parse
@@ -29,6 +29,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,7 @@
 
 namespace {
 
-using win32::detail::iequals;
+using win32::detail::ascii_lower;
 
 constexpr const char* kHeader = "win32-registry 1";
 // Temporary files are "<registry file>.tmp-XXXXXX".
@@ -65,20 +66,51 @@ struct Value {
     std::string data;
 };
 
+// Names are found through an index by their lower-case form, so that a
+// file of many siblings parses in linear time.
 struct Key {
     std::string name;
     std::vector<Key> subkeys;  // in file order
     std::vector<Value> values;
+    std::unordered_map<std::string, size_t> subkey_index;
+    std::unordered_map<std::string, size_t> value_index;
 
     Key* subkey(std::string_view wanted) {
-        for (Key& k : subkeys)
-            if (iequals(k.name, wanted)) return &k;
-        return nullptr;
+        auto found = subkey_index.find(ascii_lower(wanted));
+        return found == subkey_index.end() ? nullptr : &subkeys[found->second];
+    }
+    const Key* subkey(std::string_view wanted) const { return const_cast<Key*>(this)->subkey(wanted); }
+    Key& add_subkey(std::string name) {
+        subkey_index.emplace(ascii_lower(name), subkeys.size());
+        subkeys.push_back(Key{std::move(name), {}, {}, {}, {}});
+        return subkeys.back();
     }
     Value* value(std::string_view wanted) {
-        for (Value& v : values)
-            if (iequals(v.name, wanted)) return &v;
-        return nullptr;
+        auto found = value_index.find(ascii_lower(wanted));
+        return found == value_index.end() ? nullptr : &values[found->second];
+    }
+    const Value* value(std::string_view wanted) const { return const_cast<Key*>(this)->value(wanted); }
+    // Replaces the value of the same name, or adds it; whether anything changed.
+    bool set_value(Value v) {
+        if (Value* old = value(v.name)) {
+            const bool changed = old->type != v.type || old->data != v.data;
+            old->type = v.type;
+            old->data = std::move(v.data);
+            return changed;
+        }
+        value_index.emplace(ascii_lower(v.name), values.size());
+        values.push_back(std::move(v));
+        return true;
+    }
+    bool erase_value(std::string_view wanted) {
+        auto found = value_index.find(ascii_lower(wanted));
+        if (found == value_index.end()) return false;
+        const size_t at = found->second;
+        values.erase(values.begin() + static_cast<std::ptrdiff_t>(at));
+        value_index.erase(found);
+        for (auto& entry : value_index)
+            if (entry.second > at) --entry.second;
+        return true;
     }
 };
 
@@ -88,13 +120,17 @@ struct Store {
 
 using KeyPath = std::vector<std::string>;
 
-Key* find_key(Store& store, int root, const KeyPath& path) {
-    Key* key = &store.roots[root];
+const Key* find_key(const Store& store, int root, const KeyPath& path) {
+    const Key* key = &store.roots[root];
     for (const std::string& part : path) {
         key = key->subkey(part);
         if (!key) return nullptr;
     }
     return key;
+}
+
+Key* find_key(Store& store, int root, const KeyPath& path) {
+    return const_cast<Key*>(find_key(std::as_const(store), root, path));
 }
 
 Key& create_key(Store& store, int root, const KeyPath& path, bool& created) {
@@ -103,8 +139,7 @@ Key& create_key(Store& store, int root, const KeyPath& path, bool& created) {
     for (const std::string& part : path) {
         Key* next = key->subkey(part);
         if (!next) {
-            key->subkeys.push_back(Key{part, {}, {}});
-            next = &key->subkeys.back();
+            next = &key->add_subkey(part);
             created = true;
         }
         key = next;
@@ -366,10 +401,7 @@ Parsed parse(const std::string& text) {
         if (line.next_is_quote()) {
             auto value = parse_value(line);
             if (!value || !current) return fail();
-            if (Value* old = current->value(value->name))
-                *old = std::move(*value);
-            else
-                current->values.push_back(std::move(*value));
+            current->set_value(std::move(*value));
             continue;
         }
         if (line.word() != "key") return fail();
@@ -447,11 +479,62 @@ void report_damage(const std::string& path, size_t line) {
                  path.c_str(), line);
 }
 
-LSTATUS load(const std::string& path, Store& store) {
+// The file as it was last parsed, kept while its identity and times stay
+// the same, so that reads do not parse an unchanged file again. A file
+// changed less than kSettle before it was read is never kept: a later
+// change could leave the same size and, within the clock's coarse step,
+// the same times.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{}, changed{};
+
+    static FileStamp of(const struct stat& st) {
+        return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    bool operator==(const FileStamp& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+constexpr time_t kSettle = 2;  // seconds
+
+struct ParsedFile {
+    std::mutex mutex;
+    std::string path;
+    FileStamp stamp;
+    std::shared_ptr<const Store> store;
+};
+
+ParsedFile& parsed_file() {
+    static ParsedFile cache;
+    return cache;
+}
+
+bool settled(const FileStamp& stamp, const timespec& read_at) {
+    const time_t newest = std::max(stamp.modified.tv_sec, stamp.changed.tv_sec);
+    return read_at.tv_sec - newest >= kSettle;
+}
+
+LSTATUS load(const std::string& path, std::shared_ptr<const Store>& store) {
+    ParsedFile& cache = parsed_file();
+    struct stat now_st;
+    if (stat(path.c_str(), &now_st) == 0) {
+        std::lock_guard lock(cache.mutex);
+        if (cache.store && cache.path == path && cache.stamp == FileStamp::of(now_st)) {
+            store = cache.store;
+            return ERROR_SUCCESS;
+        }
+    }
+    timespec read_at{};
+    clock_gettime(CLOCK_REALTIME, &read_at);
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
-            store = Store{};
+            store = std::make_shared<const Store>();
             return ERROR_SUCCESS;
         }
         return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
@@ -472,7 +555,14 @@ LSTATUS load(const std::string& path, Store& store) {
         report_damage(path, parsed.bad_line);
         return ERROR_BADDB;
     }
-    store = std::move(*parsed.store);
+    store = std::make_shared<const Store>(std::move(*parsed.store));
+    const FileStamp stamp = FileStamp::of(st);
+    if (settled(stamp, read_at)) {
+        std::lock_guard lock(cache.mutex);
+        cache.path = path;
+        cache.stamp = stamp;
+        cache.store = store;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -535,16 +625,17 @@ LSTATUS modify(Change&& change) {
     while (flock(lock.get(), LOCK_EX) != 0)
         if (errno != EINTR) return ERROR_CANTWRITE;
 
-    Store store;
-    LSTATUS status = load(files.file, store);
+    std::shared_ptr<const Store> current;
+    LSTATUS status = load(files.file, current);
     if (status != ERROR_SUCCESS) return status;
+    Store store = *current;
     bool changed = false;
     status = change(store, changed);
     if (status != ERROR_SUCCESS || !changed) return status;
     return save(files, store);
 }
 
-LSTATUS read_store(Store& store) { return load(store_files().file, store); }
+LSTATUS read_store(std::shared_ptr<const Store>& store) { return load(store_files().file, store); }
 
 // ---- Handles -----------------------------------------------------------------
 
@@ -629,9 +720,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesire
         if (!base) return ERROR_INVALID_HANDLE;
         auto path = full_path(*base, lpSubKey);
         if (!path) return ERROR_INVALID_PARAMETER;
-        Store store;
+        std::shared_ptr<const Store> store;
         if (LSTATUS status = read_store(store); status != ERROR_SUCCESS) return status;
-        if (!find_key(store, base->root, *path)) return ERROR_FILE_NOT_FOUND;
+        if (!find_key(*store, base->root, *path)) return ERROR_FILE_NOT_FOUND;
         *phkResult = new_handle(base->root, std::move(*path), samDesired);
         return ERROR_SUCCESS;
     });
@@ -649,10 +740,10 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD,
         if (!path) return ERROR_INVALID_PARAMETER;
 
         // Opening an existing key needs no lock and no write.
-        Store store;
+        std::shared_ptr<const Store> store;
         if (LSTATUS status = read_store(store); status != ERROR_SUCCESS) return status;
         bool created = false;
-        if (!find_key(store, base->root, *path)) {
+        if (!find_key(*store, base->root, *path)) {
             LSTATUS status = modify([&](Store& current, bool& changed) {
                 create_key(current, base->root, *path, created);
                 changed = created;
@@ -673,9 +764,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
         auto key = resolve(hKey);
         if (!key) return ERROR_INVALID_HANDLE;
         if (!(key->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-        Store store;
+        std::shared_ptr<const Store> store;
         if (LSTATUS status = read_store(store); status != ERROR_SUCCESS) return status;
-        Key* node = find_key(store, key->root, key->path);
+        const Key* node = find_key(*store, key->root, key->path);
         const Value* value = node ? node->value(value_name(lpValueName)) : nullptr;
         if (!value) return ERROR_FILE_NOT_FOUND;
 
@@ -709,14 +800,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType
             // back rather than losing the value.
             bool created;
             Key& node = create_key(store, key->root, key->path, created);
-            if (Value* old = node.value(wanted.name)) {
-                changed = old->type != wanted.type || old->data != wanted.data;
-                old->type = wanted.type;
-                old->data = std::move(wanted.data);
-            } else {
-                node.values.push_back(std::move(wanted));
-                changed = true;
-            }
+            changed = node.set_value(std::move(wanted)) || created;
             return ERROR_SUCCESS;
         });
     });
@@ -729,12 +813,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
         if (!(key->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
         return modify([&](Store& store, bool& changed) -> LSTATUS {
             Key* node = find_key(store, key->root, key->path);
-            if (!node) return ERROR_FILE_NOT_FOUND;
-            auto it = std::find_if(node->values.begin(), node->values.end(), [&](const Value& v) {
-                return iequals(v.name, value_name(lpValueName));
-            });
-            if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
-            node->values.erase(it);
+            if (!node || !node->erase_value(value_name(lpValueName))) return ERROR_FILE_NOT_FOUND;
             changed = true;
             return ERROR_SUCCESS;
         });
