@@ -1,0 +1,32 @@
+// The disc's start-up menu. It takes no arguments: everything it needs is
+// on the disc, relative to the current folder.
+#include "Unit1.h"
+
+namespace {
+
+// The form reader creates the form's controls by class name.
+void RegisterFormClasses() {
+    RegisterClass(TColorButton::StaticClassInfo());
+    RegisterClass(TLEDLabel::StaticClassInfo());
+    RegisterClass(TAnalogClock::StaticClassInfo());
+    RegisterClass(TBalloonHint::StaticClassInfo());
+    RegisterClass(TWallPaperChanger::StaticClassInfo());
+    RegisterClass(TLabel::StaticClassInfo());
+}
+
+}  // namespace
+
+int main() {
+    try {
+        RegisterFormClasses();
+        Application->Initialize();
+        Application->SetTitle("Kelvora1999年4月");
+        Application->CreateForm(Form1);
+        Application->Run();
+    } catch (...) {
+        Application->HandleException(Application);
+    }
+    // Closing down destroys the form, which runs FormDestroy.
+    Application->DestroyComponents();
+    return 0;
+}
