@@ -122,8 +122,20 @@ void run(const std::vector<Command>& commands) {
     }
 }
 
+// A program may end while its script still runs (a key ended it, or the
+// script waits on): the thread is then let go, not left to abort the exit.
+struct ScriptThread {
+    std::thread thread;
+    std::atomic<bool> done{true};
+    ~ScriptThread() {
+        if (!thread.joinable()) return;
+        if (done) thread.join();
+        else thread.detach();
+    }
+};
+
 std::mutex script_mutex;
-std::thread script_thread;
+ScriptThread script;
 
 // ---- SDL -------------------------------------------------------------------
 
@@ -279,23 +291,36 @@ const char* video_backend() {
     return use_sdl ? "sdl" : "headless";
 }
 
-bool start_script(const std::string& text) {
+namespace {
+
+// Starts the script's thread; the window system is already being set up.
+bool launch_script(const std::string& text) {
     std::vector<Command> commands;
     if (!parse(text, commands)) return false;
-    wm::ensure_window_system();
     std::lock_guard lock(script_mutex);
-    if (script_thread.joinable()) script_thread.join();
+    if (script.thread.joinable()) script.thread.join();
     wm::set_script_running(true);
-    script_thread = std::thread([commands = std::move(commands)] {
+    script.done = false;
+    script.thread = std::thread([commands = std::move(commands)] {
         run(commands);
         wm::set_script_running(false);
+        script.done = true;
     });
     return true;
 }
 
+}  // namespace
+
+bool start_script(const std::string& text) {
+    std::vector<Command> commands;
+    if (!parse(text, commands)) return false;
+    wm::ensure_window_system();
+    return launch_script(text);
+}
+
 void wait_script() {
     std::lock_guard lock(script_mutex);
-    if (script_thread.joinable()) script_thread.join();
+    if (script.thread.joinable()) script.thread.join();
 }
 
 bool wait_until_idle(int timeout_ms) {
@@ -325,7 +350,8 @@ void start_presentation() {
         std::stringstream text;
         text << in.rdbuf();
         // A script that cannot be read is reported, not guessed at.
-        if (!in || !start_script(text.str()))
+        // Not start_script: that would wait for the set-up this runs in.
+        if (!in || !launch_script(text.str()))
             std::fprintf(stderr, "WIN32_SCRIPT: cannot use %s\n", script);
     }
 }
