@@ -59,6 +59,22 @@ public:
         return SinkStatus::ok;
     }
 
+    SinkStatus wait_room() override {
+        const auto start = Clock::now();
+        for (;;) {
+            if (interrupted_.exchange(false)) return SinkStatus::interrupted;
+            if (Clock::now() - start > kStallLimit) return SinkStatus::failed;
+            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+            if (avail >= snd_pcm_sframes_t(period_)) return SinkStatus::ok;
+            if (avail >= 0) {
+                snd_pcm_wait(pcm_, 10);
+                continue;
+            }
+            if (avail == -EPIPE) played_ = written_;
+            if (snd_pcm_recover(pcm_, int(avail), 1) < 0) return SinkStatus::failed;
+        }
+    }
+
     uint64_t played() override {
         update_played();
         return played_;

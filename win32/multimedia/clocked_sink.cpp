@@ -1,11 +1,14 @@
 #include "clocked_sink.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace win32::mm {
 
@@ -78,13 +81,25 @@ SinkStatus ClockedSink::write(const void* frames, uint32_t count) {
             const uint8_t* from = bytes + size_t(done) * frame_bytes;
             period.frames.assign(from, from + size_t(period.count) * frame_bytes);
         }
-        // A device that ran dry starts again now, not where it stopped.
-        if (queue_.empty()) front_end_ = Clock::now() + period_length_;
+        // A device that ran dry starts again now, not where it stopped, and
+        // fills its buffer before the first period is heard.
+        if (queue_.empty()) front_end_ = Clock::now() + period_length_ * kDepth;
         queue_.push_back(std::move(period));
         written_ += queue_.back().count;
         done += queue_.back().count;
     }
     return status;
+}
+
+SinkStatus ClockedSink::wait_room() {
+    std::unique_lock lock(mutex_);
+    SinkStatus status = SinkStatus::ok;
+    for (;;) {
+        advance(Clock::now());
+        if (stop_reason(status)) return status;
+        if (queue_.size() < kDepth) return SinkStatus::ok;
+        wake_.wait_until(lock, front_end_);
+    }
 }
 
 uint64_t ClockedSink::played() {
@@ -152,65 +167,145 @@ bool write_all(int fd, const uint8_t* data, size_t size, off_t offset) {
 
 }  // namespace
 
+// One capture file of the process, shared by the devices that write it in
+// turn (one at a time: the process has one output).
+class CaptureFile {
+public:
+    static std::shared_ptr<CaptureFile> open(const std::string& path, const PcmFormat& format) {
+        static std::mutex* mutex = new std::mutex;
+        static auto* files = new std::vector<std::shared_ptr<CaptureFile>>;
+        std::lock_guard lock(*mutex);
+        struct stat now {};
+        const bool exists = ::stat(path.c_str(), &now) == 0;
+        for (auto it = files->begin(); it != files->end(); ++it) {
+            if ((*it)->path_ != path) continue;
+            // A file removed or replaced meanwhile is started anew.
+            if (exists && now.st_dev == (*it)->dev_ && now.st_ino == (*it)->ino_ && (*it)->healthy_) {
+                (*it)->continue_in(format);
+                return *it;
+            }
+            files->erase(it);
+            break;
+        }
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return nullptr;
+        auto file = std::shared_ptr<CaptureFile>(new CaptureFile(fd, path, format));
+        struct stat made {};
+        if (::fstat(fd, &made) != 0 || !file->write_header()) return nullptr;
+        file->dev_ = made.st_dev;
+        file->ino_ = made.st_ino;
+        files->push_back(file);
+        return file;
+    }
+
+    ~CaptureFile() { ::close(fd_); }
+
+    const PcmFormat& format() const { return format_; }
+
+    bool append(const uint8_t* frames, uint32_t bytes) {
+        std::lock_guard lock(mutex_);
+        if (!healthy_) return false;
+        if (bytes > kMaxDataBytes - data_bytes_) return true;
+        // Data first, sizes after: a reader never sees sizes beyond the data.
+        healthy_ = write_all(fd_, frames, bytes, off_t(kHeaderBytes) + data_bytes_);
+        if (healthy_) {
+            data_bytes_ += bytes;
+            healthy_ = write_sizes(false);
+        }
+        if (!audible_) {
+            const uint8_t silence = format_.bits == 8 ? 0x80 : 0;
+            audible_ = std::any_of(frames, frames + bytes, [&](uint8_t b) { return b != silence; });
+        }
+        return healthy_;
+    }
+
+    // A RIFF chunk of odd size is followed by a pad byte; the next device
+    // writes over it.
+    void finish() {
+        std::lock_guard lock(mutex_);
+        if (!healthy_) return;
+        bool padded = false;
+        if (data_bytes_ & 1u) {
+            const uint8_t zero = 0;
+            padded = write_all(fd_, &zero, 1, off_t(kHeaderBytes) + data_bytes_);
+        }
+        write_sizes(padded);
+    }
+
+private:
+    CaptureFile(int fd, std::string path, const PcmFormat& format)
+        : fd_(fd), path_(std::move(path)), format_(format) {}
+
+    // The file keeps its format once something was heard in it; before
+    // that, the silence so far is kept as silence of the new format.
+    void continue_in(const PcmFormat& format) {
+        std::lock_guard lock(mutex_);
+        if (audible_ || !healthy_ || (format.rate == format_.rate &&
+                                      format.channels == format_.channels &&
+                                      format.bits == format_.bits))
+            return;
+        const uint64_t frames = data_bytes_ / format_.frame_bytes() * format.rate / format_.rate;
+        format_ = format;
+        const uint64_t bytes = std::min<uint64_t>(frames * format.frame_bytes(), kMaxDataBytes);
+        std::vector<uint8_t> silence(size_t(bytes), format.bits == 8 ? 0x80 : 0);
+        healthy_ = ::ftruncate(fd_, kHeaderBytes) == 0 && write_header() &&
+                   write_all(fd_, silence.data(), silence.size(), kHeaderBytes);
+        data_bytes_ = uint32_t(bytes);
+        if (healthy_) healthy_ = write_sizes(false);
+    }
+
+    bool write_header() {
+        uint8_t header[kHeaderBytes];
+        std::memcpy(header, "RIFF", 4);
+        put32(header + 4, kHeaderBytes - 8);
+        std::memcpy(header + 8, "WAVEfmt ", 8);
+        put32(header + 16, 16);
+        put16(header + 20, WAVE_FORMAT_PCM);
+        put16(header + 22, format_.channels);
+        put32(header + 24, format_.rate);
+        put32(header + 28, format_.rate * format_.frame_bytes());
+        put16(header + 32, format_.frame_bytes());
+        put16(header + 34, format_.bits);
+        std::memcpy(header + 36, "data", 4);
+        put32(header + 40, 0);
+        return write_all(fd_, header, sizeof header, 0);
+    }
+
+    bool write_sizes(bool padded) {
+        uint8_t riff[4];
+        uint8_t data[4];
+        put32(riff, kHeaderBytes - 8 + data_bytes_ + (padded ? 1 : 0));
+        put32(data, data_bytes_);
+        return write_all(fd_, riff, 4, 4) && write_all(fd_, data, 4, 40);
+    }
+
+    std::mutex mutex_;
+    const int fd_;
+    const std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+    PcmFormat format_;
+    uint32_t data_bytes_ = 0;
+    bool audible_ = false;
+    bool healthy_ = true;
+};
+
 MMRESULT WavSink::open(const std::string& host_path, const PcmFormat& format,
                        std::unique_ptr<PcmSink>& sink) {
-    int fd = ::open(host_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return MMSYSERR_NODRIVER;
-
-    uint8_t header[kHeaderBytes];
-    std::memcpy(header, "RIFF", 4);
-    put32(header + 4, kHeaderBytes - 8);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    put32(header + 16, 16);
-    put16(header + 20, WAVE_FORMAT_PCM);
-    put16(header + 22, format.channels);
-    put32(header + 24, format.rate);
-    put32(header + 28, format.rate * format.frame_bytes());
-    put16(header + 32, format.frame_bytes());
-    put16(header + 34, format.bits);
-    std::memcpy(header + 36, "data", 4);
-    put32(header + 40, 0);
-    if (!write_all(fd, header, sizeof header, 0)) {
-        ::close(fd);
-        return MMSYSERR_NODRIVER;
-    }
-    sink.reset(new WavSink(fd, format));
+    std::shared_ptr<CaptureFile> file = CaptureFile::open(host_path, format);
+    if (!file) return MMSYSERR_NODRIVER;
+    const PcmFormat plays = file->format();
+    sink.reset(new WavSink(std::move(file), plays));
     return MMSYSERR_NOERROR;
 }
 
-WavSink::WavSink(int fd, const PcmFormat& format)
-    : ClockedSink(format, Settings{"WAV file writer", 10, 0}), fd_(fd) {}
+WavSink::WavSink(std::shared_ptr<CaptureFile> file, const PcmFormat& format)
+    : ClockedSink(format, Settings{"WAV file writer", 10, 0}), file_(std::move(file)) {}
 
-WavSink::~WavSink() {
-    // A RIFF chunk of odd size is followed by a pad byte.
-    bool padded = false;
-    if (healthy_ && (data_bytes_ & 1u)) {
-        const uint8_t zero = 0;
-        padded = write_all(fd_, &zero, 1, off_t(kHeaderBytes) + data_bytes_);
-    }
-    if (healthy_) write_sizes(padded);
-    ::close(fd_);
-}
-
-bool WavSink::write_sizes(bool padded) {
-    uint8_t riff[4];
-    uint8_t data[4];
-    put32(riff, kHeaderBytes - 8 + data_bytes_ + (padded ? 1 : 0));
-    put32(data, data_bytes_);
-    return write_all(fd_, riff, 4, 4) && write_all(fd_, data, 4, 40);
-}
+WavSink::~WavSink() { file_->finish(); }
 
 bool WavSink::on_played(const uint8_t* frames, uint32_t count) {
-    if (!healthy_) return false;
-    uint32_t bytes = count * format().frame_bytes();
-    if (bytes > kMaxDataBytes - data_bytes_) return true;
-    // Data first, sizes after: a reader never sees sizes beyond the data.
-    healthy_ = write_all(fd_, frames, bytes, off_t(kHeaderBytes) + data_bytes_);
-    if (healthy_) {
-        data_bytes_ += bytes;
-        healthy_ = write_sizes(false);
-    }
-    return healthy_;
+    return file_->append(frames, count * format().frame_bytes());
 }
 
 }  // namespace win32::mm

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -27,6 +28,7 @@ public:
     const PcmFormat& format() const override { return format_; }
     uint32_t period_frames() const override { return period_frames_; }
     SinkStatus write(const void* frames, uint32_t count) override;
+    SinkStatus wait_room() override;
     uint64_t played() override;
     SinkStatus wait_played(uint64_t position) override;
     void discard() override;
@@ -49,7 +51,9 @@ private:
         uint32_t count = 0;
         std::vector<uint8_t> frames;
     };
-    // Periods the device buffers ahead of the one playing.
+    // Periods the device holds, the one playing included. A write to an
+    // idle device is heard after as long as one to a busy device: what a
+    // caller measures with a tiny write is how far ahead the device reads.
     static constexpr size_t kDepth = 2;
 
     void advance(Clock::time_point now);
@@ -73,11 +77,17 @@ private:
     bool failed_ = false;
 };
 
+class CaptureFile;
+
 // A null device that also writes every frame it plays to a WAV file, and
-// keeps the file's header current so that it is valid at any moment.
+// keeps the file's header current so that it is valid at any moment. The
+// file is made once per process and path: a device opened again later
+// goes on at its end, in the format it started with, so that one file
+// holds everything that was heard.
 class WavSink : public ClockedSink {
 public:
     // MMSYSERR_NOERROR, or MMSYSERR_NODRIVER when the file cannot be made.
+    // The sink plays `format`, or the format of the file it continues.
     static MMRESULT open(const std::string& host_path, const PcmFormat& format,
                          std::unique_ptr<PcmSink>& sink);
     ~WavSink() override;
@@ -87,12 +97,9 @@ protected:
     bool keeps_frames() const override { return true; }
 
 private:
-    WavSink(int fd, const PcmFormat& format);
-    bool write_sizes(bool padded);
+    WavSink(std::shared_ptr<CaptureFile> file, const PcmFormat& format);
 
-    int fd_;
-    uint32_t data_bytes_ = 0;
-    bool healthy_ = true;
+    std::shared_ptr<CaptureFile> file_;
 };
 
 }  // namespace win32::mm

@@ -157,7 +157,7 @@ public:
         if (voice_.primary) {
             const uint32_t frames = core_->primary_frames();
             const uint32_t align = core_->format.frame_bytes();
-            p = DWORD(core_->heard.load() % frames * align);
+            p = DWORD(core_->heard_frames.load() % frames * align);
             w = DWORD(core_->written % frames * align);
         } else {
             core_->settle(voice_);

@@ -1,6 +1,6 @@
 // The DirectSound stand-in's shared state: one Core per DirectSound object,
-// holding its buffers' play state and the mixer thread that mixes them into
-// the primary format and feeds a PCM sink. Internal to win32_multimedia.
+// holding its buffers' play state and mixing them for the process's output.
+// Internal to win32_multimedia.
 #pragma once
 
 #include <algorithm>
@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "output_device.h"
 #include "pcm_sink.h"
 #include "win32/dsound.h"
 
@@ -73,28 +73,37 @@ struct Voice {
 // DSBVOLUME_MIN and below are silence.
 int32_t attenuation_gain(LONG hundredths);
 
-class Core {
+// One DirectSound object: a source of the process's output, mixing its
+// buffers in the output's format.
+class Core : public AudioSource {
 public:
     explicit Core(bool emulated);
-    ~Core();
+    ~Core() override;
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
 
     // Output control; callers hold `control`, never `mutex`.
     std::mutex control;
-    // MMSYSERR_NOERROR or why the sink did not open.
+    // MMSYSERR_NOERROR or why the output did not open.
     MMRESULT start_output(const PcmFormat& format);
     void stop_output();
-    // Reopens the output in a new format; the old one stays on failure.
+    // Asks the output for a new format; the old one stays on failure.
     HRESULT change_format(const PcmFormat& format);
     // Brings a failed output back; false when it cannot.
     bool revive_output();
 
+    // What the output asks of a source.
+    uint32_t render(int32_t* mix, uint32_t count, const PcmFormat& output,
+                    uint64_t position) override;
+    bool has_data() override { return true; }  // it plays on, silence or not
+    void heard(uint64_t position) override;
+    void failed() override;
+
     // Everything below is guarded by `mutex`.
     std::mutex mutex;
     std::vector<Voice*> voices;
-    PcmFormat format;
-    uint64_t written = 0;  // sink frames mixed so far
+    PcmFormat format;      // the primary buffer's format
+    uint64_t written = 0;  // output frames mixed so far
     bool output_failed = false;
     bool alive = true;  // false once the DirectSound object is released
     const bool emulated;
@@ -103,8 +112,8 @@ public:
     DWORD speakers = DSSPEAKER_STEREO;
     IDirectSoundBuffer* primary = nullptr;  // the primary buffer object, if one exists
 
-    // Sink frames heard so far, as the mixer thread last saw them.
-    std::atomic<uint64_t> heard{0};
+    // Output frames heard so far, as the output last told.
+    std::atomic<uint64_t> heard_frames{0};
 
     // Where a buffer is heard now; settle() first.
     uint64_t play_position(const Voice& voice) const;
@@ -115,13 +124,9 @@ public:
     uint32_t primary_frames() const { return std::max<uint32_t>(1, format.rate / 10); }
 
 private:
-    void run();
-    void mix(std::vector<int32_t>& acc, uint32_t count);
-    void convert(const std::vector<int32_t>& acc, uint32_t count, std::vector<uint8_t>& out) const;
+    void mix(uint32_t count, const PcmFormat& output);
 
-    std::unique_ptr<PcmSink> sink_;  // set while the output runs; used by the thread
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
+    std::vector<int32_t> acc_;  // the mix of this object's buffers
 };
 
 // Every live Core, for the loss seam.

@@ -1,6 +1,6 @@
-// The DirectSound stand-in's software mixer: a thread per DirectSound
-// object mixes every playing secondary buffer, a period at a time, into
-// the primary format and writes it to the PCM sink of WIN32_AUDIO.
+// The DirectSound stand-in's software mixer: the process's output asks
+// every DirectSound object for a period at a time, and the object mixes
+// its playing secondary buffers in the output's format.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -125,40 +125,23 @@ Core::~Core() {
 }
 
 MMRESULT Core::start_output(const PcmFormat& f) {
-    std::unique_ptr<PcmSink> sink;
-    MMRESULT result = open_pcm_sink(f, sink);
-    if (result != MMSYSERR_NOERROR) return result;
     {
         std::lock_guard lock(mutex);
         format = f;
-        written = 0;
-        heard.store(0);
         output_failed = false;
-        // The new sink counts from zero: playing buffers go on from where
-        // they were mixed.
+        // Positions of a new output count from where it stands: playing
+        // buffers go on from where they were mixed.
         for (Voice* v : voices) v->clear_marks();
     }
-    sink_ = std::move(sink);
-    stopping_.store(false);
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (...) {
-        sink_.reset();
-        return MMSYSERR_NOMEM;
+    MMRESULT result = attach_source(this, f, nullptr);
+    if (result != MMSYSERR_NOERROR) {
+        std::lock_guard lock(mutex);
+        output_failed = true;
     }
-    return MMSYSERR_NOERROR;
+    return result;
 }
 
-void Core::stop_output() {
-    if (!thread_.joinable()) {
-        sink_.reset();
-        return;
-    }
-    stopping_.store(true);
-    sink_->interrupt();
-    thread_.join();
-    sink_.reset();
-}
+void Core::stop_output() { detach_source(this); }
 
 HRESULT Core::change_format(const PcmFormat& f) {
     PcmFormat old;
@@ -170,11 +153,15 @@ HRESULT Core::change_format(const PcmFormat& f) {
             return DS_OK;
         }
     }
-    // The device plays one format at a time: the old one must go first.
-    stop_output();
-    MMRESULT result = start_output(f);
-    if (result == MMSYSERR_NOERROR) return DS_OK;
-    if (start_output(old) != MMSYSERR_NOERROR) {
+    MMRESULT result =
+        output_failed ? start_output(f) : reformat_output(this, f, nullptr);
+    if (result == MMSYSERR_NOERROR) {
+        std::lock_guard lock(mutex);
+        format = f;
+        return DS_OK;
+    }
+    // The output may have gone with the old format: come back to it.
+    if (attach_source(this, old, nullptr) != MMSYSERR_NOERROR) {
         std::lock_guard lock(mutex);
         output_failed = true;
         lose_all();
@@ -192,13 +179,12 @@ bool Core::revive_output() {
         if (!output_failed) return true;
         f = format;
     }
-    stop_output();
     return start_output(f) == MMSYSERR_NOERROR;
 }
 
 uint64_t Core::play_position(const Voice& v) const {
     if (!v.playing || v.primary) return v.pos;
-    const uint64_t h = heard.load();
+    const uint64_t h = heard_frames.load();
     for (size_t i = 0; i < v.mark_count; ++i) {
         const Mark& m = v.mark(i);
         if (h < m.sink) return m.pos;  // not heard yet
@@ -208,7 +194,7 @@ uint64_t Core::play_position(const Voice& v) const {
 }
 
 void Core::settle(Voice& v) const {
-    const uint64_t h = heard.load();
+    const uint64_t h = heard_frames.load();
     if (v.draining && h >= v.end_at) {
         v.playing = v.draining = false;
         v.pos = 0;
@@ -230,15 +216,15 @@ void Core::lose_all() {
     }
 }
 
-void Core::mix(std::vector<int32_t>& acc, uint32_t count) {
-    std::fill(acc.begin(), acc.end(), 0);
-    const int out_channels = format.channels;
+void Core::mix(uint32_t count, const PcmFormat& output) {
+    acc_.assign(size_t(count) * output.channels, 0);
+    const int out_channels = output.channels;
     for (Voice* v : voices) {
         if (v->primary || !v->playing || v->draining || v->lost || v->frames == 0) continue;
         Gains g = voice_gains(v->volume, out_channels == 2 ? v->pan : 0);
-        const uint64_t step = (uint64_t(v->frequency) << kFracBits) / format.rate;
+        const uint64_t step = (uint64_t(v->frequency) << kFracBits) / output.rate;
         const uint64_t start = v->pos;
-        uint32_t filled = mix_fn(v->format)(*v, acc.data(), count, out_channels, g, step);
+        uint32_t filled = mix_fn(v->format)(*v, acc_.data(), count, out_channels, g, step);
         v->add_mark(Mark{written, filled, start, step});
         if (filled < count || v->pos >= v->limit()) {
             v->draining = true;
@@ -248,58 +234,35 @@ void Core::mix(std::vector<int32_t>& acc, uint32_t count) {
     }
 }
 
-void Core::convert(const std::vector<int32_t>& acc, uint32_t count,
-                   std::vector<uint8_t>& out) const {
-    // The primary buffer's volume and pan act on the whole mix.
+uint32_t Core::render(int32_t* out, uint32_t count, const PcmFormat& output, uint64_t position) {
+    std::lock_guard lock(mutex);
+    if (!alive || output_failed) return 0;
+    written = position;
+    mix(count, output);
+    written = position + count;
+    // The primary buffer's volume and pan act on the whole mix, which is
+    // clipped as one device would clip it.
     Gains master{65536, 65536};
     for (const Voice* v : voices)
-        if (v->primary) master = voice_gains(v->volume, format.channels == 2 ? v->pan : 0);
-    const size_t n = size_t(count) * format.channels;
-    out.resize(n * format.bits / 8);
+        if (v->primary) master = voice_gains(v->volume, output.channels == 2 ? v->pan : 0);
+    const size_t n = size_t(count) * output.channels;
     for (size_t i = 0; i < n; ++i) {
-        const int32_t g = (format.channels == 2 && (i & 1)) ? master.right : master.left;
-        const int32_t s = std::clamp<int32_t>(int32_t((int64_t(acc[i]) * g) >> 16), -32768, 32767);
-        if (format.bits == 8) {
-            out[i] = uint8_t((s >> 8) + 128);
-        } else {
-            out[2 * i] = uint8_t(s & 0xFF);
-            out[2 * i + 1] = uint8_t((s >> 8) & 0xFF);
-        }
+        const int32_t g = (output.channels == 2 && (i & 1)) ? master.right : master.left;
+        out[i] += std::clamp<int32_t>(int32_t((int64_t(acc_[i]) * g) >> 16), -32768, 32767);
     }
+    return count;
 }
 
-void Core::run() {
-    std::vector<int32_t> acc;
-    std::vector<uint8_t> out;
-    const uint32_t period = sink_->period_frames();
-    try {
-        acc.resize(size_t(period) * sink_->format().channels);
-        out.reserve(size_t(period) * sink_->format().frame_bytes());
-    } catch (const std::bad_alloc&) {
-        std::lock_guard lock(mutex);
-        output_failed = true;
-        lose_all();
-        return;
-    }
-    while (!stopping_.load()) {
-        {
-            std::lock_guard lock(mutex);
-            mix(acc, period);
-            convert(acc, period, out);
-        }
-        SinkStatus status = sink_->write(out.data(), period);
-        // Only stop_output interrupts.
-        if (status == SinkStatus::interrupted) break;
-        std::lock_guard lock(mutex);
-        if (status == SinkStatus::failed) {
-            output_failed = true;
-            lose_all();
-            return;
-        }
-        written += period;
-        heard.store(sink_->played());
-        for (Voice* v : voices) settle(*v);
-    }
+void Core::heard(uint64_t position) {
+    std::lock_guard lock(mutex);
+    heard_frames.store(position);
+    for (Voice* v : voices) settle(*v);
+}
+
+void Core::failed() {
+    std::lock_guard lock(mutex);
+    output_failed = true;
+    lose_all();
 }
 
 void for_each_core(void (*fn)(Core&)) {

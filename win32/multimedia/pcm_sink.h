@@ -43,6 +43,9 @@ public:
     // a period at a time). After `interrupted` some of them may have been
     // taken: discard() brings the positions back in step.
     virtual SinkStatus write(const void* frames, uint32_t count) = 0;
+    // Blocks until a period can be written without blocking, so that a
+    // caller takes its data as late as it can.
+    virtual SinkStatus wait_room() = 0;
     // Frames played so far; never more than have been written.
     virtual uint64_t played() = 0;
     // Blocks until played() reaches `position` (capped at what has been
@@ -61,6 +64,8 @@ public:
 MMRESULT query_pcm_sink(const PcmFormat& format);
 
 // Opens the configured device for `format`; same results as the query.
+// The sink may play another format (a capture file keeps its first one):
+// its format() tells.
 MMRESULT open_pcm_sink(const PcmFormat& format, std::unique_ptr<PcmSink>& sink);
 
 // Product name of the configured device, as it would open now.

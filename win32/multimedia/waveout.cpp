@@ -1,11 +1,12 @@
-// waveOut: queued PCM headers played through a PcmSink in real time.
+// waveOut: queued PCM headers, a source of the process's one output.
 //
-// Each open device has one thread. It copies queued frames into the sink
-// a period at a time, marks a header done once the sink has played its
-// last frame, and makes every callback (WOM_OPEN, WOM_DONE, WOM_CLOSE).
-// Callbacks run with no lock of ours held, so they may call waveOutWrite
-// and friends. The device thread never reads a header's data after the
-// header is marked done, so a caller may free it from then on.
+// The output takes queued frames a period at a time, as late as it can,
+// converting them when the output plays another format; a header is done
+// once the output has played its last frame. Each open device has one
+// thread that makes every callback (WOM_OPEN, WOM_DONE, WOM_CLOSE) with no
+// lock of ours held, so callbacks may call waveOutWrite and friends. No
+// header's data is read after the header is marked done, so a caller may
+// free it from then on.
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "callback.h"
 #include "device_common.h"
+#include "output_device.h"
 #include "pcm_sink.h"
 #include "win32/winmm.h"
 
@@ -43,13 +45,15 @@ MMRESULT read_format(LPCWAVEFORMATEX source, PcmFormat& format) {
     return MMSYSERR_NOERROR;
 }
 
-class WaveDevice : public std::enable_shared_from_this<WaveDevice> {
+class WaveDevice : public AudioSource, public std::enable_shared_from_this<WaveDevice> {
 public:
-    WaveDevice(std::unique_ptr<PcmSink> sink, const Callback& callback)
-        : sink_(std::move(sink)),
-          name_(sink_->name()),
-          format_(sink_->format()),
-          callback_(callback) {}
+    WaveDevice(const PcmFormat& format, std::string name, const Callback& callback)
+        : name_(std::move(name)), format_(format), callback_(callback) {}
+
+    ~WaveDevice() override { detach_source(this); }
+
+    // Joins the process's output; same results as opening a device.
+    MMRESULT attach() { return attach_source(this, format_, nullptr); }
 
     // May throw std::system_error when no thread can be made.
     void start(HWAVEOUT handle) {
@@ -87,33 +91,79 @@ public:
         entry.frames = header->dwBufferLength / format_.frame_bytes();
         entries_.push_back(entry);
         mark_queued(header, flags);
-        wake_.notify_all();
+        wake_output();
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT reset() {
         std::unique_lock lock(mutex_);
         if (closing_) return MMSYSERR_INVALHANDLE;
-        uint64_t ticket = ++resets_asked_;
-        if (thread_.is_current()) {
-            // From our own callback: the notices go out when it returns.
-            reset_locked();
-            return MMSYSERR_NOERROR;
-        }
-        sink_->interrupt();
+        const uint64_t ticket = ++resets_asked_;
+        reset_locked();
+        // From our own callback: the notices go out when it returns.
+        if (thread_.is_current()) return MMSYSERR_NOERROR;
         wake_.notify_all();
         settled_.wait(lock, [&] { return resets_delivered_ >= ticket; });
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT close() {
+        {
+            std::lock_guard lock(mutex_);
+            if (closing_) return MMSYSERR_INVALHANDLE;
+            if (!entries_.empty()) return WAVERR_STILLPLAYING;
+            closing_ = true;
+        }
+        detach_source(this);
         std::unique_lock lock(mutex_);
-        if (closing_) return MMSYSERR_INVALHANDLE;
-        if (!entries_.empty()) return WAVERR_STILLPLAYING;
-        closing_ = true;
         wake_.notify_all();
         thread_.join_unless_current(lock);
         return MMSYSERR_NOERROR;
+    }
+
+    // What the process's output asks of a source.
+    uint32_t render(int32_t* mix, uint32_t count, const PcmFormat& output,
+                    uint64_t position) override {
+        std::lock_guard lock(mutex_);
+        if (failed_) return 0;
+        render_start_ = position;
+        render_pulled_ = 0;
+        render_output_ = &output;
+        const size_t first = next_to_send_;
+        const uint32_t made = converter_.render(mix, count, format_, output, &WaveDevice::pull, this);
+        // Converted frames come out a little behind the source's: a header
+        // taken whole is done once what was made of it has been played.
+        for (size_t i = first; i < next_to_send_; ++i)
+            entries_[i].end = std::min(entries_[i].end, position + made);
+        return made;
+    }
+
+    bool has_data() override {
+        std::lock_guard lock(mutex_);
+        return !failed_ && next_to_send_ < entries_.size();
+    }
+
+    void heard(uint64_t position) override {
+        std::lock_guard lock(mutex_);
+        // A header is done once its last frame has been played.
+        bool any = false;
+        while (next_to_send_ > 0 && entries_.front().end <= position) {
+            mark_done_locked(entries_.front().header);
+            entries_.pop_front();
+            --next_to_send_;
+            any = true;
+        }
+        if (any) wake_.notify_all();
+    }
+
+    void failed() override {
+        std::lock_guard lock(mutex_);
+        // The device is gone: nothing more plays, and nobody waits for it.
+        failed_ = true;
+        for (const Entry& entry : entries_) mark_done_locked(entry.header);
+        entries_.clear();
+        next_to_send_ = 0;
+        wake_.notify_all();
     }
 
 private:
@@ -121,10 +171,11 @@ private:
         WAVEHDR* header = nullptr;
         const uint8_t* data = nullptr;
         uint32_t frames = 0;
-        uint32_t sent = 0;  // frames handed to the sink
-        uint64_t end = 0;   // sink position after its last frame, once all are sent
+        uint32_t sent = 0;  // frames handed to the output
+        uint64_t end = 0;   // output position after its last frame, once all are sent
     };
 
+    // The device's thread makes every callback, with no lock of ours held.
     void run() {
         {
             std::lock_guard lock(mutex_);
@@ -133,40 +184,14 @@ private:
         notify(WOM_OPEN, 0);
         std::unique_lock lock(mutex_);
         for (;;) {
-            if (resets_asked_ != resets_done_) reset_locked();
-            if (!done_.empty() || resets_delivered_ != resets_done_) {
+            if (!done_.empty() || resets_delivered_ != resets_asked_) {
                 deliver_done(lock);
                 continue;
             }
             if (closing_) break;
-            if (failed_ || entries_.empty()) {
-                wake_.wait(lock);
-                continue;
-            }
-            SinkStatus status;
-            if (next_to_send_ < entries_.size()) {
-                uint32_t frames = fill_chunk_locked();
-                lock.unlock();
-                status = frames ? sink_->write(chunk_.data(), frames) : SinkStatus::ok;
-            } else {
-                // Everything queued is in the sink. Wait a period at most,
-                // so that headers written meanwhile follow without a gap.
-                uint64_t target = entries_.front().end;
-                lock.unlock();
-                uint64_t soon = sink_->played() + sink_->period_frames();
-                status = sink_->wait_played(std::min(target, soon));
-            }
-            uint64_t played = status == SinkStatus::failed ? 0 : sink_->played();
-            lock.lock();
-            if (status == SinkStatus::failed) {
-                fail_locked();
-            } else {
-                complete_locked(played);
-            }
+            wake_.wait(lock);
         }
         lock.unlock();
-        // Finishes the device (a WAV file is complete) before close returns.
-        sink_.reset();
         notify(WOM_CLOSE, 0);
     }
 
@@ -175,7 +200,7 @@ private:
     void deliver_done(std::unique_lock<std::mutex>& lock) {
         std::vector<WAVEHDR*> batch;
         batch.swap(done_);
-        uint64_t settled = resets_done_;
+        const uint64_t settled = resets_asked_;
         lock.unlock();
         for (WAVEHDR* header : batch) notify(WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
         lock.lock();
@@ -187,25 +212,27 @@ private:
         }
     }
 
-    // Copies up to a period of queued frames into chunk_.
-    uint32_t fill_chunk_locked() {
-        const uint32_t frame_bytes = format_.frame_bytes();
-        const uint32_t period = sink_->period_frames();
-        chunk_.resize(size_t(period) * frame_bytes);
+    // Copies up to `count` queued frames, in the device's format.
+    static uint32_t pull(void* context, uint8_t* to, uint32_t count) {
+        auto& self = *static_cast<WaveDevice*>(context);
+        const uint32_t frame_bytes = self.format_.frame_bytes();
         uint32_t frames = 0;
-        while (next_to_send_ < entries_.size() && frames < period) {
-            Entry& entry = entries_[next_to_send_];
-            uint32_t count = std::min(entry.frames - entry.sent, period - frames);
-            std::memcpy(chunk_.data() + size_t(frames) * frame_bytes,
-                        entry.data + size_t(entry.sent) * frame_bytes, size_t(count) * frame_bytes);
-            entry.sent += count;
-            frames += count;
+        while (self.next_to_send_ < self.entries_.size() && frames < count) {
+            Entry& entry = self.entries_[self.next_to_send_];
+            const uint32_t n = std::min(entry.frames - entry.sent, count - frames);
+            std::memcpy(to + size_t(frames) * frame_bytes,
+                        entry.data + size_t(entry.sent) * frame_bytes, size_t(n) * frame_bytes);
+            entry.sent += n;
+            frames += n;
             if (entry.sent == entry.frames) {
-                entry.end = sent_frames_ + frames;
-                ++next_to_send_;
+                const uint64_t pulled = self.render_pulled_ + frames;
+                entry.end = self.render_start_ +
+                            (pulled * self.render_output_->rate + self.format_.rate - 1) /
+                                self.format_.rate;
+                ++self.next_to_send_;
             }
         }
-        sent_frames_ += frames;
+        self.render_pulled_ += frames;
         return frames;
     }
 
@@ -214,32 +241,13 @@ private:
         done_.push_back(header);
     }
 
-    void complete_locked(uint64_t played) {
-        while (next_to_send_ > 0 && entries_.front().end <= played) {
-            mark_done_locked(entries_.front().header);
-            entries_.pop_front();
-            --next_to_send_;
-        }
-    }
-
     void reset_locked() {
-        if (!failed_) sink_->discard();
         for (const Entry& entry : entries_) mark_done_locked(entry.header);
         entries_.clear();
         next_to_send_ = 0;
-        if (!failed_) sent_frames_ = sink_->played();
-        resets_done_ = resets_asked_;
+        converter_.clear();
     }
 
-    // The device is gone: nothing more plays, and nobody waits for it.
-    void fail_locked() {
-        failed_ = true;
-        for (const Entry& entry : entries_) mark_done_locked(entry.header);
-        entries_.clear();
-        next_to_send_ = 0;
-    }
-
-    std::unique_ptr<PcmSink> sink_;  // used by the device thread, and under mutex_
     const std::string name_;
     const PcmFormat format_;
     const Callback callback_;
@@ -250,12 +258,13 @@ private:
     std::condition_variable wake_;     // tells the device thread
     std::condition_variable settled_;  // tells callers waiting for a reset
     std::deque<Entry> entries_;  // queued headers in play order
-    size_t next_to_send_ = 0;    // entries before it are wholly in the sink
-    uint64_t sent_frames_ = 0;   // sink position after the last frame sent
-    std::vector<uint8_t> chunk_;
+    size_t next_to_send_ = 0;    // entries before it are wholly in the output
+    RateConverter converter_;
+    uint64_t render_start_ = 0;  // during render: the output position it starts at
+    uint64_t render_pulled_ = 0;
+    const PcmFormat* render_output_ = nullptr;
     std::vector<WAVEHDR*> done_;  // marked done, WOM_DONE not yet made
     uint64_t resets_asked_ = 0;
-    uint64_t resets_done_ = 0;
     uint64_t resets_delivered_ = 0;
     bool closing_ = false;
     bool failed_ = false;
@@ -294,10 +303,10 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwf
     if (result != MMSYSERR_NOERROR) return result;
     try {
         if (query) return query_pcm_sink(format);
-        std::unique_ptr<PcmSink> sink;
-        result = open_pcm_sink(format, sink);
+        auto device = std::make_shared<WaveDevice>(format, pcm_sink_name(), callback);
+        result = device->attach();
         if (result != MMSYSERR_NOERROR) return result;
-        return Devices::add(std::make_shared<WaveDevice>(std::move(sink), callback), phwo);
+        return Devices::add(device, phwo);
     } catch (...) {
         return MMSYSERR_NOMEM;
     }
