@@ -41,6 +41,7 @@
 
 #include "handles.h"
 #include "paths.h"
+#include "registry_text.h"
 #include "win32/kernel.h"
 #include "win32/kernel_ext.h"
 
@@ -420,6 +421,19 @@ Parsed parse(const std::string& text) {
     // An empty file holds an empty registry.
     return Parsed{std::move(store), 0};
 }
+
+}  // namespace
+
+bool win32::detail::rewrite_registry_text(const std::string& text, std::string& written,
+                                          size_t& bad_line) {
+    Parsed parsed = parse(text);
+    bad_line = parsed.bad_line;
+    if (!parsed.store) return false;
+    written = serialize(*parsed.store);
+    return true;
+}
+
+namespace {
 
 // ---- The file ------------------------------------------------------------------
 

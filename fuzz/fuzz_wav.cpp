@@ -1,0 +1,107 @@
+// WAV and VOC images: the description SVX_WAV_info gives, a sample set
+// from the image and mixed for a few output buffers with the loop, rate,
+// volume and pan the input's hash picks, and a file sample that plays on
+// through its VOC blocks to the end. The image lives in a library memory
+// block, as a caller's file would, so the library knows where it ends.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "digital/driver.h"
+#include "digital/sample.h"
+#include "fuzz_support.h"
+#include "sonvex.h"
+
+namespace {
+
+using namespace svx::digital;
+
+constexpr int kSamples = 4;
+
+// A driver record that was never opened: the mixing step runs on it
+// directly, with no device and no background thread.
+struct Output {
+    DigitalDriver driver;
+    Sample samples[kSamples];
+
+    Output() {
+        setenv("WIN32_AUDIO", "null", 1);
+        fuzz::scratch_drive();
+        if (SVX_startup() != 1) std::abort();
+        SVX_set_preference(SVX_PREF_USE_WAVEOUT, 1);
+        std::memcpy(driver.tag, "HDIG", 4);
+        for (Sample& s : samples) {
+            std::memcpy(s.tag, "HSAM", 4);
+            s.driver = &driver;
+        }
+        driver.samples = samples;
+        driver.sample_count = kSamples;
+    }
+    HDIGDRIVER handle() { return reinterpret_cast<HDIGDRIVER>(&driver); }
+};
+
+void mix_steps(Output& out, HSAMPLE s, int steps, uint32_t accumulators) {
+    std::vector<int32_t> build(accumulators);
+    for (int i = 0; i < steps && SVX_sample_status(s) == SVX_PLAYING; ++i) {
+        std::fill(build.begin(), build.end(), 0);
+        mix_sample(*sample_of(s), out.driver, {build.data(), uint32_t(build.size() * 4)});
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Output out;
+    if (size == 0 || size > (1u << 20)) return 0;
+    fuzz::Choices pick(data, size);
+
+    auto* image = static_cast<uint8_t*>(SVX_mem_alloc_lock(int32_t(size)));
+    if (!image) return 0;
+    std::memcpy(image, data, size);
+
+    SoundFileInfo info{};
+    if (SVX_WAV_info(image, &info)) {
+        const auto* start = static_cast<const uint8_t*>(info.data);
+        FUZZ_CHECK(start >= image + 12 && start <= image + size);
+        FUZZ_CHECK(info.data_length <= size_t(image + size - start));
+    }
+
+    const int32_t rates[] = {8000, 11025, 22050, 44100};
+    out.driver.rate = pick.one_of(rates);
+    out.driver.channels = 1 + int32_t(pick.pick(2));
+    out.driver.bytes_per_sample = 1 + int32_t(pick.pick(2));
+    out.driver.signed_output = out.driver.bytes_per_sample == 2;
+    out.driver.buffer_bytes = 2048;
+    const int32_t marker = pick.chance(4) ? int32_t(pick.pick(4)) : -1;
+
+    HSAMPLE s = SVX_allocate_sample_handle(out.handle());
+    if (s && SVX_set_sample_file(s, image, marker)) {
+        if (pick.chance(2)) {
+            SVX_set_sample_loop_count(s, int32_t(pick.pick(4)));
+            SVX_set_sample_loop_block(s, int32_t(pick.pick(uint32_t(size))),
+                                      pick.chance(3) ? -1 : int32_t(pick.pick(uint32_t(size))));
+        }
+        if (pick.chance(2)) SVX_set_sample_playback_rate(s, int32_t(pick.pick(100000)));
+        SVX_set_sample_volume(s, int32_t(pick.pick(128)));
+        SVX_set_sample_pan(s, int32_t(pick.pick(128)));
+        SVX_start_sample(s);
+        if (pick.chance(3)) SVX_set_sample_position(s, int32_t(pick.pick(uint32_t(size))));
+        int32_t total = 0, current = 0;
+        SVX_sample_ms_position(s, &total, &current);
+        mix_steps(out, s, 24, 256 + pick.pick(1024));
+    }
+    if (s) SVX_release_sample_handle(s);
+
+    // The library's own continuation plays a VOC file block after block and
+    // releases the handle at the end.
+    if (HSAMPLE file = SVX_allocate_file_sample(out.handle(), image, marker)) {
+        SVX_start_sample(file);
+        mix_steps(out, file, 64, 512);
+        if (SVX_sample_status(file) != SVX_FREE) {
+            SVX_end_sample(file);
+            SVX_release_sample_handle(file);
+        }
+    }
+    SVX_mem_free_lock(image);
+    return 0;
+}

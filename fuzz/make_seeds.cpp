@@ -1,0 +1,188 @@
+// Writes the seeds our own code makes: XMIDI sequences with notes, loops,
+// branches, tempo and time signatures; IMA ADPCM images from the library's
+// compressor; and a registry file written by the stand-in's registry.
+// Usage: fuzz_seeds FOLDER (files go to FOLDER/<target>/).
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sonvex.h"
+#include "win32/kernel.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+void save(const fs::path& folder, const std::string& name, const Bytes& bytes) {
+    fs::create_directories(folder);
+    std::ofstream(folder / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+void be32(Bytes& b, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(uint8_t(v >> shift));
+}
+void le16(Bytes& b, uint32_t v) {
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+void le32(Bytes& b, uint32_t v) {
+    le16(b, v);
+    le16(b, v >> 16);
+}
+Bytes chunk(const char* id, const Bytes& data) {
+    Bytes b(id, id + 4);
+    be32(b, uint32_t(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+struct Branch {
+    uint16_t marker;
+    uint32_t offset;
+};
+
+Bytes xmidi_form(const Bytes& events, const std::vector<Branch>& branches = {}, const Bytes& timb = {}) {
+    Bytes data = {'X', 'M', 'I', 'D'};
+    if (!timb.empty()) append(data, chunk("TIMB", timb));
+    if (!branches.empty()) {
+        Bytes r;
+        le16(r, uint32_t(branches.size()));
+        for (const Branch& br : branches) {
+            le16(r, br.marker);
+            le32(r, br.offset);
+        }
+        append(data, chunk("RBRN", r));
+    }
+    append(data, chunk("EVNT", events));
+    return chunk("FORM", data);
+}
+
+// Event stream pieces.
+Bytes note(int ch, int key, int duration) { return {uint8_t(0x90 | ch), uint8_t(key), 100, uint8_t(duration)}; }
+Bytes cc(int ch, int controller, int value) { return {uint8_t(0xB0 | ch), uint8_t(controller), uint8_t(value)}; }
+Bytes end_of_track() { return {0xFF, 0x2F, 0x00}; }
+
+void xmidi_seeds(const fs::path& folder) {
+    Bytes notes;
+    append(notes, {0xFF, 0x58, 4, 3, 2, 24, 8});          // 3/4
+    append(notes, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20});     // 500,000 us a beat
+    append(notes, {0xC0, 5});
+    append(notes, cc(0, 7, 100));
+    append(notes, note(0, 60, 10));
+    notes.push_back(12);
+    append(notes, note(1, 64, 20));
+    append(notes, {0xE0, 0, 70});
+    notes.push_back(30);
+    append(notes, {0xF0, 3, 0x7E, 0x7F, 0xF7});
+    append(notes, end_of_track());
+    save(folder, "notes.xmi", xmidi_form(notes, {}, {2, 0, 5, 0, 9, 1}));
+
+    // FOR 2 ... NEXT, a branch to a marker, locks and the indirect values.
+    Bytes loops;
+    append(loops, cc(0, 116, 2));
+    append(loops, note(0, 50, 3));
+    loops.push_back(4);
+    append(loops, cc(0, 117, 127));
+    append(loops, cc(2, 110, 127));
+    append(loops, cc(2, 115, 9));
+    append(loops, cc(2, 7, 64));
+    append(loops, cc(0, 108, 3));
+    append(loops, cc(0, 10, 20));
+    append(loops, cc(0, 119, 1));
+    append(loops, cc(0, 109, 1));
+    const uint32_t target = uint32_t(loops.size());
+    append(loops, note(2, 55, 2));
+    loops.push_back(5);
+    append(loops, cc(2, 110, 0));
+    append(loops, cc(0, 118, 0));
+    append(loops, end_of_track());
+    save(folder, "loops.xmi", xmidi_form(loops, {{1, target}, {2, 0}}));
+
+    // Two sequences in a catalogue after a directory form.
+    Bytes dir = chunk("FORM", Bytes{'X', 'D', 'I', 'R'});
+    Bytes cat = {'X', 'M', 'I', 'D'};
+    append(cat, xmidi_form(notes));
+    append(cat, xmidi_form(loops, {{1, target}}));
+    append(dir, chunk("CAT ", cat));
+    save(folder, "catalogue.xmi", dir);
+}
+
+void adpcm_seeds(const fs::path& wav, const fs::path& adpcm) {
+    struct Kind {
+        const char* name;
+        uint32_t rate, bits, channels, frames;
+    };
+    for (const Kind& k : {Kind{"mono8.ima.wav", 11025, 8, 1, 700}, Kind{"stereo16.ima.wav", 22050, 16, 2, 1100},
+                          Kind{"tiny.ima.wav", 8000, 16, 1, 3}, Kind{"empty.ima.wav", 8000, 16, 1, 0}}) {
+        Bytes pcm;
+        for (uint32_t i = 0; i < k.frames * k.channels; ++i) {
+            const double v = std::sin(double(i) * 0.05) * (i % 300 < 30 ? 1.0 : 0.6);
+            if (k.bits == 8)
+                pcm.push_back(uint8_t(128 + std::lround(v * 127)));
+            else
+                le16(pcm, uint32_t(uint16_t(int16_t(std::lround(v * 32767)))));
+        }
+        pcm.resize(std::max<size_t>(pcm.size(), 1));
+        const SoundFileInfo info{1, pcm.data(), uint32_t(k.frames * k.channels * k.bits / 8), k.rate,
+                                 k.bits, k.channels, k.frames, k.channels * k.bits / 8};
+        void* image = nullptr;
+        uint32_t size = 0;
+        if (SVX_compress_ADPCM(&info, &image, &size) != 1) {
+            std::fprintf(stderr, "compress failed: %s\n", SVX_last_error());
+            std::exit(1);
+        }
+        const Bytes bytes(static_cast<uint8_t*>(image), static_cast<uint8_t*>(image) + size);
+        SVX_mem_free_lock(image);
+        save(wav, k.name, bytes);
+        save(adpcm, k.name, bytes);
+    }
+}
+
+void registry_seed(const fs::path& folder, const fs::path& drive) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        std::exit(1);
+    const char wallpaper[] = "C:\\WINDOWS\\990401.bmp";
+    RegSetValueExA(key, "Wallpaper", 0, REG_SZ, reinterpret_cast<const BYTE*>(wallpaper), sizeof wallpaper);
+    const BYTE tile[] = {'0', 0};
+    RegSetValueExA(key, "TileWallPaper", 0, REG_SZ, tile, sizeof tile);
+    const DWORD count = 42;
+    RegSetValueExA(key, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
+    const BYTE odd[] = {'q', '"', '\\', '\n', 0x7F, 0xC4, 0xEA};
+    RegSetValueExA(key, "Odd\tname", 0, REG_BINARY, odd, sizeof odd);
+    RegSetValueExA(key, "Raw", 0, 7, odd, 3);
+    RegCloseKey(key);
+    fs::create_directories(folder);
+    fs::copy_file(drive / "WINDOWS" / "REGISTRY.TXT", folder / "written.txt",
+                  fs::copy_options::overwrite_existing);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds FOLDER\n");
+        return 2;
+    }
+    const fs::path out = fs::absolute(argv[1]);
+    const fs::path drive = out / "drive";
+    fs::remove_all(drive);
+    fs::create_directories(drive / "WINDOWS");
+    setenv("WIN32_ROOT", drive.c_str(), 1);
+    setenv("WIN32_AUDIO", "null", 1);
+    if (SVX_startup() != 1) return 1;
+    xmidi_seeds(out / "xmidi");
+    adpcm_seeds(out / "wav", out / "adpcm");
+    SVX_shutdown();
+    registry_seed(out / "registry", drive);
+    fs::remove_all(drive);
+    return 0;
+}
