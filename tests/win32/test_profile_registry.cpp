@@ -157,6 +157,21 @@ TEST_F(Win32Profile, KeyAndSectionListsCutToBuffer) {
     EXPECT_EQ(buffer.substr(0, sections.size()), sections);
 }
 
+// Each name once however long the list: 60,000 keys, every one twice in
+// another case, are listed in linear time (once quadratic: seconds).
+TEST_F(Win32Profile, LongListsNameEachKeyOnceQuickly) {
+    std::string text = "[Big]\n";
+    for (int i = 0; i < 60000; ++i) text += "Key" + std::to_string(i) + "=1\nKEY" + std::to_string(i) + "=2\n";
+    write_file(drive_.windows() / "WIN.INI", text);
+    std::string buffer(1 << 20, '#');
+    const auto started = std::chrono::steady_clock::now();
+    const DWORD length = GetProfileStringA("big", nullptr, "", buffer.data(), DWORD(buffer.size()));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    const std::string list = buffer.substr(0, length);
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\0'), 60000);
+    EXPECT_EQ(list.substr(0, 10), std::string("Key0\0Key1\0", 10));
+}
+
 // ---- Registry ----------------------------------------------------------------
 
 class Win32Registry : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "paths.h"
@@ -113,12 +114,16 @@ DWORD copy_list(const std::vector<std::string>& names, char* buffer, DWORD size)
     return static_cast<DWORD>(out - buffer);
 }
 
-// Each name once, in file order, in the spelling first seen.
-void add_unique(std::vector<std::string>& names, const std::string& name) {
-    for (const std::string& seen : names)
-        if (iequals(seen, name)) return;
-    names.push_back(name);
-}
+// Each name once, in file order, in the spelling first seen; the names
+// seen are kept in lower case, so that a long list is made in linear time.
+struct UniqueNames {
+    std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
+
+    void add(const std::string& name) {
+        if (seen.insert(win32::detail::ascii_lower(name)).second) names.push_back(name);
+    }
+};
 
 // A null default is empty; its trailing blanks are not part of it.
 std::string_view default_of(LPCSTR fallback) {
@@ -132,21 +137,21 @@ DWORD profile_string(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, 
     std::string_view def = default_of(fallback);
 
     std::vector<Section> sections = load_profile();
-    std::vector<std::string> names;
+    UniqueNames list;
     if (!section) {
-        for (const Section& s : sections) add_unique(names, s.name);
-        return copy_list(names, buffer, size);
+        for (const Section& s : sections) list.add(s.name);
+        return copy_list(list.names, buffer, size);
     }
     for (const Section& s : sections) {
         if (!iequals(s.name, trim(section))) continue;
         for (const Entry& entry : s.entries) {
             if (!key)
-                add_unique(names, entry.key);
+                list.add(entry.key);
             else if (iequals(entry.key, trim(key)))
                 return copy_string(entry.value, buffer, size);
         }
     }
-    if (!key && !names.empty()) return copy_list(names, buffer, size);
+    if (!key && !list.names.empty()) return copy_list(list.names, buffer, size);
     return copy_string(def, buffer, size);
 }
 
