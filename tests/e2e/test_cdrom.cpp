@@ -255,6 +255,41 @@ TEST(Cdrom, EscapeOnlyEndsTheProgramFromTheMainPage) {
     EXPECT_TRUE(fs::exists(run.shot("install"))) << "Esc on the install page ended the program";
 }
 
+// --- Mascots ----------------------------------------------------------------------
+
+// Height of what differs from the page outside its controls: the balloon
+// with its shadow.
+int balloon_height(const Image& shot, const Image& page) {
+    int top = -1, bottom = -1;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640; ++x) {
+            bool covered = false;
+            for (const Box& b : kMainControls) covered |= b.contains(x, y);
+            if (covered || shot.at(x, y) == page.at(x, y)) continue;
+            if (top < 0) top = y;
+            bottom = y;
+        }
+    return top < 0 ? 0 : bottom - top + 1;
+}
+
+// The mascot's hint steps once a move; a balloon grows by one line of its
+// 12-pixel font per line of text, as on the system the menu was made for.
+TEST(Cdrom, MascotHintsStepWithTheMouseInBalloonsSizedToTheirLines) {
+    MenuRun run;
+    const std::string away = "move 300 60\nwait 300\n";
+    const Result r = run.start("wait 300\nmove 80 290\nwait 900\nshot one\n" + away +
+                               "move 81 291\nmove 82 292\nmove 83 293\nwait 900\nshot two\n" + away +
+                               "move 81 291\nmove 82 292\nmove 83 293\nwait 900\nshot three\n" + away + "key 27\n");
+    expect_clean_exit(r, run);
+    const Image page = Reference::get().page(run.disc() / "system" / "Menu.bmp");
+    const int one = balloon_height(read_png(run.shot("one")), page);    // index 1: one line
+    const int two = balloon_height(read_png(run.shot("two")), page);    // index 4: two lines
+    const int three = balloon_height(read_png(run.shot("three")), page);  // index 7: three lines
+    EXPECT_GT(one, 12 + 38);
+    EXPECT_EQ(two - one, 12);
+    EXPECT_EQ(three - two, 12);
+}
+
 // --- Gallery ----------------------------------------------------------------------
 
 TEST(Cdrom, ARightClickPreviewsAWallpaperAndAnyClickReturnsToTheGallery) {
