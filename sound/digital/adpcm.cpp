@@ -160,6 +160,12 @@ int32_t SVX_compress_ADPCM(const SoundFileInfo* info, void** out_image, uint32_t
     int64_t block = 256 * (channels == 2 ? 2 : 1);
     if (info->rate > 11025) block *= info->rate / 11025;
     const int64_t per_block = frames_per_block(block, channels);
+    // The header keeps both in 16 bits: a rate that makes them larger
+    // (above 1.4 MHz) would give an image that lies about its blocks.
+    if (block > 0xFFFF || per_block > 0xFFFF) {
+        ::SVX_set_error("Unsupported PCM data format.");
+        return 0;
+    }
     const size_t frame_bytes = info->bits / 8 * size_t(channels);
     const size_t frames = info->data_length / frame_bytes;
 

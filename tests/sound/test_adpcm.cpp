@@ -428,6 +428,20 @@ TEST_F(Adpcm, CompressRefusesWhatItCannotConvert) {
         EXPECT_STREQ(SVX_last_error(), c.message);
         EXPECT_EQ(out, reinterpret_cast<void*>(1));
     }
+    // The block size and the frames a block holds must fit the header's
+    // 16-bit fields: at most 128 x 11025 Hz mono, 127 x 11025 Hz stereo.
+    struct Rate {
+        uint32_t channels, rate;
+        int32_t result;
+    };
+    for (const Rate r : {Rate{1, 128 * 11025, 1}, Rate{1, 129 * 11025, 0}, Rate{2, 127 * 11025 + 11024, 1},
+                         Rate{2, 128 * 11025, 0}, Rate{2, 0x66002B11, 0}}) {
+        SCOPED_TRACE(testing::Message() << r.channels << " channels at " << r.rate << " Hz");
+        SoundFileInfo info{1, data.data(), 64, r.rate, 16, r.channels, 32, 2 * r.channels};
+        SVX_set_error("");
+        EXPECT_EQ(SVX_compress_ADPCM(&info, nullptr, nullptr), r.result);
+        EXPECT_STREQ(SVX_last_error(), r.result ? "" : "Unsupported PCM data format.");
+    }
     SoundFileInfo no_data{1, nullptr, 64, 22050, 16, 1, 32, 2};
     EXPECT_EQ(SVX_compress_ADPCM(&no_data, nullptr, nullptr), 0);
     EXPECT_EQ(SVX_compress_ADPCM(nullptr, nullptr, nullptr), 0);
