@@ -1,5 +1,7 @@
 #include "gdi_state.h"
 
+#include "win32/kernel_ext.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -47,7 +49,11 @@ constexpr BYTE kGb2312Charset = 134;
 
 State::State() {
     const char* env = std::getenv("WIN32_SCREEN");
-    ScreenMode mode = parse_screen_mode(env);
+    bool readable = false;
+    ScreenMode mode = parse_screen_mode(env, &readable);
+    if (env && *env && !readable)
+        win32::warn_bad_setting("WIN32_SCREEN", env,
+                         "WIDTHxHEIGHTxBPP, BPP one of 8, 15, 16, 24, 32 (1024x768x32)");
     if (!set_screen_mode(*this, mode)) set_screen_mode(*this, ScreenMode{});
     screen.stored = screen.mode;
 

@@ -344,6 +344,8 @@ void start_presentation() {
     if (chosen.exchange(true)) return;
     const char* video = std::getenv("WIN32_VIDEO");
     const std::string v = video ? video : "";
+    if (!v.empty() && v != "headless" && v != "sdl")
+        warn_bad_setting("WIN32_VIDEO", video, "sdl or headless");
     if (v != "headless") use_sdl = start_sdl();
     if (const char* script = std::getenv("WIN32_SCRIPT"); script && *script) {
         std::ifstream in(win32::host_path(script));

@@ -24,7 +24,8 @@ int field(DWORD value) { return value > 65536 ? -1 : int(value); }
 
 namespace win32 {
 
-ScreenMode parse_screen_mode(const char* text) {
+ScreenMode parse_screen_mode(const char* text, bool* ok) {
+    if (ok) *ok = false;
     if (!text) return ScreenMode{};
     const char* p = text;
     const char* end = text + std::strlen(text);
@@ -41,6 +42,7 @@ ScreenMode parse_screen_mode(const char* text) {
     }
     ScreenMode mode{values[0], values[1], values[2]};
     if (p != end || !valid_mode(mode)) return ScreenMode{};
+    if (ok) *ok = true;
     return mode;
 }
 

@@ -5,7 +5,10 @@
 #include <mutex>
 #include <string>
 
+#include <strings.h>
+
 #include "win32/kernel.h"
+#include "win32/kernel_ext.h"
 
 namespace {
 
@@ -37,7 +40,9 @@ bool parse_clock(const char* text, time_t& out) {
     fields.tm_min = mi;
     fields.tm_sec = s;
     out = timegm(&fields);
-    return true;
+    // A day the month does not have (1999-02-30) is not another day.
+    tm back{};
+    return gmtime_r(&out, &back) && back.tm_mday == d && back.tm_mon == mo - 1;
 }
 
 // The override starts at its instant the first time it is read and runs on
@@ -69,6 +74,8 @@ struct Platform {
 Platform platform() {
     const char* name = std::getenv("WIN32_PLATFORM");
     if (name && std::strcmp(name, "9x") == 0) return {4, 10, 2222, VER_PLATFORM_WIN32_WINDOWS};
+    if (name && *name && strcasecmp(name, "nt") != 0)
+        win32::warn_bad_setting("WIN32_PLATFORM", name, "9x or NT");
     return {4, 0, 1381, VER_PLATFORM_WIN32_NT};
 }
 
@@ -102,6 +109,9 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
             clock.value = forced;
             clock.valid = parse_clock(forced, clock.start);
             clock.started_at_ns = monotonic_ns();
+            if (!clock.valid)
+                win32::warn_bad_setting("WIN32_CLOCK", forced,
+                                        "a date and time YYYY-MM-DDTHH:MM:SS (1601-30827)");
         }
         if (clock.valid) {
             int64_t elapsed_ms = (monotonic_ns() - clock.started_at_ns) / 1'000'000;

@@ -43,16 +43,18 @@ AudioConfig read_config() {
         config.path = choice.arg;
     } else if (choice.kind == "null") {
         Options options;
-        if (!parse_options(choice.arg, options)) return config;
+        bool ok = parse_options(choice.arg, options);
         for (const auto& [key, value] : options) {
-            bool ok =
-                (key == "maxrate" && parse_number(value, 1, kMaxRate, config.max_rate)) ||
-                (key == "latency" && parse_number(value, 1, 1000, config.latency_ms)) ||
-                (key == "failafter" && parse_number(value, 1, 86'400'000, config.fail_after_ms));
-            if (!ok) return config;
+            ok = ok &&
+                 ((key == "maxrate" && parse_number(value, 1, kMaxRate, config.max_rate)) ||
+                  (key == "latency" && parse_number(value, 1, 1000, config.latency_ms)) ||
+                  (key == "failafter" && parse_number(value, 1, 86'400'000, config.fail_after_ms)));
         }
-        config.kind = AudioConfig::null;
+        if (ok) config.kind = AudioConfig::null;
     }
+    if (config.kind == AudioConfig::invalid)
+        warn_unreadable("WIN32_AUDIO",
+                        "auto, alsa[:PCM], null[:maxrate=HZ,latency=MS,failafter=MS] or wav:PATH");
     return config;
 }
 

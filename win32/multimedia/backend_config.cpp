@@ -1,5 +1,7 @@
 #include "backend_config.h"
 
+#include "win32/kernel_ext.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -20,6 +22,11 @@ BackendChoice read_backend_choice(const char* variable, const char* fallback) {
     std::transform(choice.kind.begin(), choice.kind.end(), choice.kind.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return choice;
+}
+
+void warn_unreadable(const char* variable, const char* accepted) {
+    const char* value = std::getenv(variable);
+    win32::warn_bad_setting(variable, value ? value : "", accepted);
 }
 
 bool parse_options(const std::string& text, Options& out) {

@@ -20,6 +20,8 @@ struct BackendChoice {
 // The variable's value split at its first ':'; `fallback` when unset or
 // empty.
 BackendChoice read_backend_choice(const char* variable, const char* fallback);
+// Warns once that the variable's value is not one of `accepted`.
+void warn_unreadable(const char* variable, const char* accepted);
 
 using Options = std::vector<std::pair<std::string, std::string>>;
 // Splits "a=1,b=2"; false when an item has no '=' or an empty key.

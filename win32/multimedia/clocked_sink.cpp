@@ -180,7 +180,8 @@ public:
         for (auto it = files->begin(); it != files->end(); ++it) {
             if ((*it)->path_ != path) continue;
             // A file removed or replaced meanwhile is started anew.
-            if (exists && now.st_dev == (*it)->dev_ && now.st_ino == (*it)->ino_ && (*it)->healthy_) {
+            if (exists && now.st_dev == (*it)->dev_ && now.st_ino == (*it)->ino_ &&
+                (*it)->reopen()) {
                 (*it)->continue_in(format);
                 return *it;
             }
@@ -198,13 +199,15 @@ public:
         return file;
     }
 
-    ~CaptureFile() { ::close(fd_); }
+    ~CaptureFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
 
     const PcmFormat& format() const { return format_; }
 
     bool append(const uint8_t* frames, uint32_t bytes) {
         std::lock_guard lock(mutex_);
-        if (!healthy_) return false;
+        if (!healthy_ || fd_ < 0) return false;
         if (bytes > kMaxDataBytes - data_bytes_) return true;
         // Data first, sizes after: a reader never sees sizes beyond the data.
         healthy_ = write_all(fd_, frames, bytes, off_t(kHeaderBytes) + data_bytes_);
@@ -223,18 +226,28 @@ public:
     // writes over it.
     void finish() {
         std::lock_guard lock(mutex_);
-        if (!healthy_) return;
+        if (!healthy_ || fd_ < 0) return;
         bool padded = false;
         if (data_bytes_ & 1u) {
             const uint8_t zero = 0;
             padded = write_all(fd_, &zero, 1, off_t(kHeaderBytes) + data_bytes_);
         }
         write_sizes(padded);
+        // Closed between devices: a process may capture to many files.
+        ::close(fd_);
+        fd_ = -1;
     }
 
 private:
     CaptureFile(int fd, std::string path, const PcmFormat& format)
         : fd_(fd), path_(std::move(path)), format_(format) {}
+
+    bool reopen() {
+        std::lock_guard lock(mutex_);
+        if (!healthy_) return false;
+        if (fd_ < 0) fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        return fd_ >= 0;
+    }
 
     // The file keeps its format once something was heard in it; before
     // that, the silence so far is kept as silence of the new format.
@@ -280,7 +293,7 @@ private:
     }
 
     std::mutex mutex_;
-    const int fd_;
+    int fd_;
     const std::string path_;
     dev_t dev_ = 0;
     ino_t ino_ = 0;

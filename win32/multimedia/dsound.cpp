@@ -21,9 +21,10 @@ enum class Mode { native, emulated, absent };
 
 Mode read_mode() {
     BackendChoice choice = read_backend_choice("WIN32_DSOUND", "native");
-    if (choice.has_arg) return Mode::absent;
-    if (choice.kind == "native") return Mode::native;
-    if (choice.kind == "emulated") return Mode::emulated;
+    if (choice.kind == "native" && !choice.has_arg) return Mode::native;
+    if (choice.kind == "emulated" && !choice.has_arg) return Mode::emulated;
+    if (choice.kind != "absent" || choice.has_arg)
+        warn_unreadable("WIN32_DSOUND", "native, emulated or absent");
     return Mode::absent;  // a misspelt setting must not pass for a device
 }
 

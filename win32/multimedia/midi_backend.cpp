@@ -27,6 +27,7 @@ MMRESULT open_midi_port(std::unique_ptr<MidiPort>& port) {
         return open_smf_port(win32::host_path(choice.arg.c_str()), port);
     }
     if (choice.kind == "alsa") return open_alsa_seq_port(choice.arg, port);
+    warn_unreadable("WIN32_MIDI", "null, smf:PATH or alsa[:CLIENT:PORT]");
     return MMSYSERR_NODRIVER;
 }
 

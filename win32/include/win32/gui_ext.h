@@ -23,7 +23,7 @@ struct ScreenMode {
 
 // "WxHxBPP" (as in WIN32_SCREEN); anything malformed or out of range gives
 // the default 1024x768x32.
-ScreenMode parse_screen_mode(const char* text);
+ScreenMode parse_screen_mode(const char* text, bool* ok = nullptr);
 ScreenMode screen_mode();
 // The mode ChangeDisplaySettingsA(NULL, 0) returns to.
 ScreenMode stored_screen_mode();

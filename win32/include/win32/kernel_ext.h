@@ -49,6 +49,12 @@ void set_idle_source(IdleSource source);
 // Wakes a thread blocked in GetMessageA so that it polls its sources again.
 void wake_thread(DWORD thread_id);
 
+// ---- Settings ------------------------------------------------------------
+// Tells on standard error, once per process and variable, that a WIN32_*
+// variable's value cannot be read (and so is not used), and the forms it
+// takes.
+void warn_bad_setting(const char* variable, const char* value, const char* accepted);
+
 // ---- Message box ---------------------------------------------------------
 using MessageBoxHandler = std::function<int(HWND, const char*, const char*, UINT)>;
 void set_message_box_handler(MessageBoxHandler handler);
