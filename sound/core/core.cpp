@@ -59,6 +59,7 @@ int32_t SVX_startup() {
     }
 
     reset_preferences();
+    lib.error_text[0] = '\0';
 
     if (log_open) {
         lib.log_start_ms = SVX_ms_count();

@@ -24,6 +24,13 @@ TEST_F(Core, StartupResetsPreferencesSetBeforeIt) {
     EXPECT_EQ(SVX_get_preference(SVX_PREF_USE_WAVEOUT), 0);
 }
 
+TEST_F(Core, StartupEmptiesTheErrorText) {
+    SVX_shutdown();
+    SVX_set_error("Out of memory.");
+    ASSERT_EQ(SVX_startup(), 1);
+    EXPECT_STREQ(SVX_last_error(), "");
+}
+
 TEST_F(Core, PreferenceDefaults) {
     ASSERT_EQ(SVX_startup(), 1);
     const int32_t expected[SVX_PREFERENCE_COUNT] = {
