@@ -120,6 +120,30 @@ TEST(Effects, PlayingANullImageOrWithoutHandlesDoesNothing) {
     SUCCEED();
 }
 
+// However long the driver's description, the text keeps its size.
+TEST(Effects, TheDeviceDescriptionIsCutToItsBuffer) {
+    setenv("WIN32_AUDIO", "null", 1);
+    setenv("WIN32_DSOUND", "emulated", 1);
+    SoundStartup();
+    ASSERT_NE(DigitalDriver, nullptr);
+    EXPECT_EQ(SampleCount, kSampleHandles);
+    EXPECT_EQ(SVX_get_preference(SVX_PREF_USE_WAVEOUT), 1) << "emulated DirectSound was left for waveOut";
+    char whole[kDeviceTextSize];
+    DeviceDescription(DigitalDriver, whole, sizeof whole);
+    EXPECT_EQ(std::string(whole).rfind("Device: ", 0), 0u);
+    EXPECT_GT(std::strlen(whole), 8u);
+    char small[12];
+    std::memset(small, 'x', sizeof small);
+    DeviceDescription(DigitalDriver, small, sizeof small);
+    EXPECT_EQ(std::string(small), std::string(whole, 11));
+    char tiny[8];
+    DeviceDescription(DigitalDriver, tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "");
+    SoundShutdown();
+    EXPECT_EQ(DigitalDriver, nullptr);
+    unsetenv("WIN32_DSOUND");
+}
+
 TEST(Wallpaper, FileNames) {
     EXPECT_EQ(WallpaperFileName(1), "990401.bmp");
     EXPECT_EQ(WallpaperFileName(12), "990412.bmp");
