@@ -412,9 +412,41 @@ TEST(WaveOutFailure, DeviceThatFailsReleasesEverything) {
 
     Buffer more(device.handle, 8);
     EXPECT_EQ(waveOutWrite(device.handle, &more.header, sizeof(WAVEHDR)), MMSYSERR_NODRIVER);
+    MMTIME time{TIME_BYTES, {}};
+    EXPECT_EQ(waveOutGetPosition(device.handle, &time, sizeof time), MMSYSERR_NODRIVER)
+        << "a player polls the position to learn that its device is gone";
     EXPECT_EQ(waveOutReset(device.handle), MMSYSERR_NOERROR);
     EXPECT_EQ(waveOutClose(device.handle), MMSYSERR_NOERROR);
     device.handle = nullptr;
+}
+
+TEST(WaveOutPosition, CountsWhatWasPlayedInTheUnitAsked) {
+    Device device(pcm(2, 16, 8000));
+    ASSERT_EQ(device.result, MMSYSERR_NOERROR);
+    Buffer buffer(device.handle, 4 * 800, 0);  // 100 ms
+    ASSERT_EQ(waveOutWrite(device.handle, &buffer.header, sizeof buffer.header), MMSYSERR_NOERROR);
+    ASSERT_TRUE(buffer.wait_done(2s));
+    struct Case {
+        UINT asked, given;
+        DWORD value;
+    } cases[] = {
+        {TIME_SAMPLES, TIME_SAMPLES, 800},
+        {TIME_MS, TIME_MS, 100},
+        {TIME_BYTES, TIME_BYTES, 3200},
+        {TIME_SMPTE, TIME_BYTES, 3200},
+    };
+    for (const Case& c : cases) {
+        MMTIME time{c.asked, {}};
+        ASSERT_EQ(waveOutGetPosition(device.handle, &time, sizeof time), MMSYSERR_NOERROR);
+        EXPECT_EQ(time.wType, c.given);
+        EXPECT_EQ(time.u.cb, c.value) << c.asked;
+    }
+    MMTIME time{TIME_BYTES, {}};
+    EXPECT_EQ(waveOutGetPosition(device.handle, &time, sizeof time - 1), MMSYSERR_INVALPARAM);
+    ASSERT_EQ(waveOutReset(device.handle), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutGetPosition(device.handle, &time, sizeof time), MMSYSERR_NOERROR);
+    EXPECT_EQ(time.u.cb, 0u) << "a reset starts the count again";
+    EXPECT_EQ(waveOutGetPosition(nullptr, &time, sizeof time), MMSYSERR_INVALHANDLE);
 }
 
 TEST(WaveOutCaps, NamesTheDeviceByIdAndByHandle) {

@@ -107,6 +107,26 @@ public:
         return MMSYSERR_NOERROR;
     }
 
+    MMRESULT position(MMTIME& time) {
+        std::lock_guard lock(mutex_);
+        if (closing_) return MMSYSERR_INVALHANDLE;
+        if (failed_) return MMSYSERR_NODRIVER;
+        const uint64_t frames = played_frames_;
+        switch (time.wType) {
+            case TIME_SAMPLES:
+                time.u.sample = DWORD(frames);
+                break;
+            case TIME_MS:
+                time.u.ms = DWORD(frames * 1000 / format_.rate);
+                break;
+            default:  // what the device cannot give, it gives in bytes
+                time.wType = TIME_BYTES;
+                time.u.cb = DWORD(frames * format_.frame_bytes());
+                break;
+        }
+        return MMSYSERR_NOERROR;
+    }
+
     MMRESULT close() {
         {
             std::lock_guard lock(mutex_);
@@ -148,6 +168,7 @@ public:
         // A header is done once its last frame has been played.
         bool any = false;
         while (next_to_send_ > 0 && entries_.front().end <= position) {
+            played_frames_ += entries_.front().frames;
             mark_done_locked(entries_.front().header);
             entries_.pop_front();
             --next_to_send_;
@@ -246,6 +267,7 @@ private:
         entries_.clear();
         next_to_send_ = 0;
         converter_.clear();
+        played_frames_ = 0;
     }
 
     const std::string name_;
@@ -263,6 +285,7 @@ private:
     uint64_t render_start_ = 0;  // during render: the output position it starts at
     uint64_t render_pulled_ = 0;
     const PcmFormat* render_output_ = nullptr;
+    uint64_t played_frames_ = 0;  // of headers done since open or reset
     std::vector<WAVEHDR*> done_;  // marked done, WOM_DONE not yet made
     uint64_t resets_asked_ = 0;
     uint64_t resets_delivered_ = 0;
@@ -334,6 +357,13 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
     } catch (const std::bad_alloc&) {
         return MMSYSERR_NOMEM;
     }
+}
+
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt) {
+    auto device = Devices::find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (!pmmt || cbmmt < sizeof(MMTIME)) return MMSYSERR_INVALPARAM;
+    return device->position(*pmmt);
 }
 
 }  // extern "C"

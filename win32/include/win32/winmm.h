@@ -146,6 +146,31 @@ typedef struct tagWAVEOUTCAPSA {
     DWORD dwSupport;
 } WAVEOUTCAPSA, *LPWAVEOUTCAPSA;
 
+// A playing position, in the unit wType names.
+typedef struct mmtime_tag {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+        DWORD ticks;
+        struct {
+            BYTE hour, min, sec, frame, fps, dummy;
+            BYTE pad[2];
+        } smpte;
+        struct {
+            DWORD songptrpos;
+        } midi;
+    } u;
+} MMTIME, *LPMMTIME;
+
+#define TIME_MS 0x0001
+#define TIME_SAMPLES 0x0002
+#define TIME_BYTES 0x0004
+#define TIME_SMPTE 0x0008
+#define TIME_MIDI 0x0010
+#define TIME_TICKS 0x0020
+
 typedef struct tagMIDIOUTCAPSA {
     WORD wMid;
     WORD wPid;
@@ -180,6 +205,9 @@ MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo);
+// Frames played since the device opened or was last reset. A device that
+// has failed answers MMSYSERR_NODRIVER.
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt);
 
 UINT WINAPI midiOutGetNumDevs(void);
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc);
