@@ -39,16 +39,22 @@ inline void decode_into_each_depth(Decoder decode, const uint8_t* data, size_t s
     rl_set_memory_image(image.empty() ? nullptr : image.data(), int32_t(size));
     for (int32_t depth : {8, 16, 24, 32}) {
         rl_buffer_depth(depth);
-        const int32_t n = rl_buffer_alloc(1 + int32_t(pick.pick(160)), 1 + int32_t(pick.pick(120)));
+        // One pick a statement: compilers evaluate arguments in different orders.
+        const int32_t width = 1 + int32_t(pick.pick(160));
+        const int32_t height = 1 + int32_t(pick.pick(120));
+        const int32_t n = rl_buffer_alloc(width, height);
         if (n < 0) std::abort();
         FUZZ_CHECK(rl_buffer_open(n) == 0);
-        rl_set_position(int32_t(pick.pick(200)) - 40, int32_t(pick.pick(160)) - 40);
+        const int32_t x = int32_t(pick.pick(200)) - 40;
+        const int32_t y = int32_t(pick.pick(160)) - 40;
+        rl_set_position(x, y);
         const int32_t flags = RL_FROM_MEMORY | int32_t(pick.pick(16) & ~RL_FROM_MEMORY);
         const int32_t result = decode("", flags);
         FUZZ_CHECK(result >= RL_OK && result <= RL_COMPRESSED);
         if (depth == 8 && result == RL_OK && pick.chance(2)) {
             uint8_t triples[256 * 3] = {};
-            rl_reduce_palette(int32_t(pick.pick(20)), int32_t(pick.pick(256)), triples);
+            const int32_t offset = int32_t(pick.pick(20));
+            rl_reduce_palette(offset, int32_t(pick.pick(256)), triples);
         }
         rl_buffer_close();
         rl_buffer_free(n);

@@ -25,27 +25,30 @@ void act(fuzz::Choices& pick, HMDIDRIVER d, HSEQUENCE s, size_t size) {
     // As on the service thread: stops and seeks skip the pauses that give a
     // device time for its note-offs, which would make an input take seconds.
     svx::BackgroundWork background;
+    // Two picks the arguments may need, taken first: compilers evaluate a
+    // call's arguments in different orders.
+    const uint32_t first = pick.next(), second = pick.next();
     int32_t a = 0, b = 0;
     switch (pick.pick(14)) {
-        case 0: SVX_branch_index(s, pick.pick(8)); break;
+        case 0: SVX_branch_index(s, first % 8); break;
         case 1: SVX_sequence_position(s, &a, &b); break;
         case 2: SVX_sequence_ms_position(s, &a, &b); break;
-        case 3: SVX_set_sequence_ms_position(s, int32_t(pick.pick(uint32_t(size) * 20 + 1))); break;
-        case 4: SVX_set_sequence_tempo(s, int32_t(pick.pick(400)), int32_t(pick.pick(3) * 100)); break;
-        case 5: SVX_set_sequence_volume(s, int32_t(pick.pick(128)), int32_t(pick.pick(3) * 100)); break;
+        case 3: SVX_set_sequence_ms_position(s, int32_t(first % (uint32_t(size) * 20 + 1))); break;
+        case 4: SVX_set_sequence_tempo(s, int32_t(first % 400), int32_t(second % 3 * 100)); break;
+        case 5: SVX_set_sequence_volume(s, int32_t(first % 128), int32_t(second % 3 * 100)); break;
         case 6: SVX_stop_sequence(s); break;
         case 7: SVX_resume_sequence(s); break;
         case 8: SVX_start_sequence(s); break;
-        case 9: SVX_map_sequence_channel(s, 1 + int32_t(pick.pick(16)), 1 + int32_t(pick.pick(16))); break;
+        case 9: SVX_map_sequence_channel(s, 1 + int32_t(first % 16), 1 + int32_t(second % 16)); break;
         case 10: SVX_release_channel(d, SVX_lock_channel(d)); break;
-        case 11: SVX_set_XMIDI_master_volume(d, int32_t(pick.pick(128))); break;
+        case 11: SVX_set_XMIDI_master_volume(d, int32_t(first % 128)); break;
         case 12:
             SVX_MIDI_handle_release(d);
             SVX_MIDI_handle_reacquire(d);
             break;
         default:
-            SVX_controller_value(s, 1 + int32_t(pick.pick(16)), int32_t(pick.pick(128)));
-            SVX_channel_notes(s, 1 + int32_t(pick.pick(16)));
+            SVX_controller_value(s, 1 + int32_t(first % 16), int32_t(second % 128));
+            SVX_channel_notes(s, 1 + int32_t(second % 16));
             break;
     }
 }
