@@ -183,6 +183,16 @@ protected:
         SVX_end_sample(sample);
         ASSERT_EQ(driver_of(driver)->playing.load(), 1);
     }
+    // The buffer the device reaches last: filling it from the test does not
+    // race the device reading the first ones.
+    static WAVEHDR* last_buffer(DigitalDriver& driver) {
+        WAVEHDR* header = driver.ring;
+        for (;;) {
+            WAVEHDR* next = reinterpret_cast<svx::digital::HeaderUser*>(header->dwUser)->next;
+            if (next == driver.ring) return header;
+            header = next;
+        }
+    }
 };
 
 TEST_F(QuietDriver, TheFourthSilentBufferInARowStopsOutput) {
@@ -190,12 +200,13 @@ TEST_F(QuietDriver, TheFourthSilentBufferInARowStopsOutput) {
     ASSERT_NE(handle, nullptr);
     DigitalDriver& driver = *driver_of(handle);
     play_and_end(handle);
-    for (int i = 0; i < 3; ++i) fill(driver, driver.ring);
+    WAVEHDR* last = last_buffer(driver);
+    for (int i = 0; i < 3; ++i) fill(driver, last);
     EXPECT_EQ(driver.playing.load(), 1);
-    fill(driver, driver.ring);
+    fill(driver, last);
     EXPECT_EQ(driver.playing.load(), 0);
     // The silent buffer holds unsigned 8-bit silence.
-    EXPECT_EQ(static_cast<uint8_t>(driver.ring->lpData[0]), 0x80);
+    EXPECT_EQ(static_cast<uint8_t>(last->lpData[0]), 0x80);
 }
 
 TEST_F(QuietDriver, FromBackgroundWorkTheStopWaitsForTheWriter) {
@@ -205,7 +216,7 @@ TEST_F(QuietDriver, FromBackgroundWorkTheStopWaitsForTheWriter) {
     play_and_end(handle);
     {
         svx::BackgroundWork background;
-        for (int i = 0; i < 4; ++i) fill(driver, driver.ring);
+        for (int i = 0; i < 4; ++i) fill(driver, last_buffer(driver));
     }
     EXPECT_EQ(driver.playing.load(), 1);
     EXPECT_EQ(driver.reset_pending.load(), 1);
@@ -220,7 +231,7 @@ TEST_F(QuietDriver, ResetZeroInWinIniKeepsOutputRunning) {
     ASSERT_NE(handle, nullptr);
     DigitalDriver& driver = *driver_of(handle);
     play_and_end(handle);
-    for (int i = 0; i < 8; ++i) fill(driver, driver.ring);
+    for (int i = 0; i < 8; ++i) fill(driver, last_buffer(driver));
     EXPECT_EQ(driver.playing.load(), 1);
 }
 

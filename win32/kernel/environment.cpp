@@ -69,6 +69,13 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize)
     });
 }
 
+HWND WINAPI GetConsoleWindow(void) {
+    // The terminal is not a window of ours: a handle that names it, and no
+    // window of the window system.
+    static int console;
+    return reinterpret_cast<HWND>(&console);
+}
+
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     return length_or_no_memory([&] { return copy_out(temp_folder(), lpBuffer, nBufferLength); });
 }

@@ -231,6 +231,10 @@ void WINAPI PostQuitMessage(int nExitCode);
 UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
 
+// The window of the console a program runs in: what a console program
+// hands to calls that want a window of its own.
+HWND WINAPI GetConsoleWindow(void);
+
 // ---- Modules -------------------------------------------------------------
 #define SEM_FAILCRITICALERRORS 0x0001
 #define SEM_NOOPENFILEERRORBOX 0x8000
