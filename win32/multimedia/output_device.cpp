@@ -1,5 +1,8 @@
 #include "output_device.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -132,6 +135,9 @@ private:
     }
 
     void run() {
+        // A sound card's interrupt is served ahead of ordinary work: best
+        // effort, as a user may not raise a thread's priority.
+        setpriority(PRIO_PROCESS, id_t(gettid()), -10);
         PcmSink& sink = *sink_;
         const PcmFormat format = format_;
         const uint32_t period = sink.period_frames();
