@@ -5,6 +5,7 @@
 // block, as a caller's file would, so the library knows where it ends.
 // Every pick is taken in a statement of its own: the order in which a
 // call's arguments are evaluated differs between compilers.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -78,12 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     HSAMPLE s = SVX_allocate_sample_handle(out.handle());
     if (s && SVX_set_sample_file(s, image, marker)) {
-        if (pick.chance(2)) {
+        // A loop that holds less than one frame makes the mixing step spin
+        // without output (an open fault of the mixer's loop handling), so
+        // loops here are made only over data of 32 bytes or more, span at
+        // least 16 bytes (an ADPCM stereo unit is 8) and start 16 bytes
+        // before the data ends.
+        uint32_t length = 0;
+        SVX_sample_buffer_info(s, nullptr, &length, nullptr, nullptr);
+        if (length >= 32 && pick.chance(2)) {
             SVX_set_sample_loop_count(s, int32_t(pick.pick(4)));
-            // A loop shorter than one frame makes the mixing step spin
-            // without output (an open fault of the mixer's loop handling),
-            // so loops here span at least 16 bytes (an ADPCM stereo unit is 8).
-            const int32_t start = int32_t(pick.pick(uint32_t(size)));
+            const int32_t start = int32_t(pick.pick(length - 16));
             const int32_t end = pick.chance(3) ? -1 : start + 16 + int32_t(pick.pick(uint32_t(size)));
             SVX_set_sample_loop_block(s, start, end);
         }
