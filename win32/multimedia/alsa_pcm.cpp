@@ -26,8 +26,16 @@ MMRESULT open_result(int err) { return err == -EBUSY ? MMSYSERR_ALLOCATED : MMSY
 
 class AlsaSink : public PcmSink {
 public:
-    AlsaSink(snd_pcm_t* pcm, std::string pcm_name, const PcmFormat& format, uint32_t period)
-        : pcm_(pcm), name_("Linux ALSA: " + pcm_name), format_(format), period_(period) {}
+    AlsaSink(snd_pcm_t* pcm, std::string pcm_name, const PcmFormat& format, uint32_t period,
+             uint32_t buffer)
+        : pcm_(pcm),
+          name_("Linux ALSA: " + pcm_name),
+          format_(format),
+          period_(period),
+          // The device is given a period when it holds at most one: it
+          // then reads no further ahead than a write to it takes to be
+          // heard, which is what callers measure and plan with.
+          room_(std::max(period, buffer > period ? buffer - period : period)) {}
     ~AlsaSink() override { snd_pcm_close(pcm_); }
 
     std::string name() const override { return name_; }
@@ -65,7 +73,7 @@ public:
             if (interrupted_.exchange(false)) return SinkStatus::interrupted;
             if (Clock::now() - start > kStallLimit) return SinkStatus::failed;
             snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-            if (avail >= snd_pcm_sframes_t(period_)) return SinkStatus::ok;
+            if (avail >= snd_pcm_sframes_t(room_)) return SinkStatus::ok;
             if (avail >= 0) {
                 snd_pcm_wait(pcm_, 10);
                 continue;
@@ -138,13 +146,14 @@ private:
     const std::string name_;
     const PcmFormat format_;
     const uint32_t period_;
+    const uint32_t room_;  // free frames that make room for a period
     uint64_t written_ = 0;
     uint64_t played_ = 0;
     std::atomic<bool> interrupted_{false};
 };
 
 // Sets the format and about 10 ms periods; the result of open_alsa_sink.
-MMRESULT configure(snd_pcm_t* pcm, const PcmFormat& format, uint32_t& period) {
+MMRESULT configure(snd_pcm_t* pcm, const PcmFormat& format, uint32_t& period, uint32_t& buffer) {
     snd_pcm_hw_params_t* hw = nullptr;
     snd_pcm_hw_params_alloca(&hw);
     if (snd_pcm_hw_params_any(pcm, hw) < 0) return MMSYSERR_NODRIVER;
@@ -169,6 +178,9 @@ MMRESULT configure(snd_pcm_t* pcm, const PcmFormat& format, uint32_t& period) {
         return MMSYSERR_NODRIVER;
     }
     period = uint32_t(std::min<snd_pcm_uframes_t>(period_size, format.rate));
+    snd_pcm_uframes_t buffer_size = 0;
+    if (snd_pcm_hw_params_get_buffer_size(hw, &buffer_size) < 0) return MMSYSERR_NODRIVER;
+    buffer = uint32_t(std::min<snd_pcm_uframes_t>(buffer_size, 4 * format.rate));
 
     snd_pcm_sw_params_t* sw = nullptr;
     snd_pcm_sw_params_alloca(&sw);
@@ -197,13 +209,13 @@ MMRESULT open_alsa_sink(const std::string& pcm_name, const PcmFormat& format,
     // Non-blocking, so that a stuck device cannot hold the caller.
     int err = snd_pcm_open(&pcm, pcm_name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) return open_result(err);
-    uint32_t period = 0;
-    MMRESULT result = configure(pcm, format, period);
+    uint32_t period = 0, buffer = 0;
+    MMRESULT result = configure(pcm, format, period, buffer);
     if (result != MMSYSERR_NOERROR) {
         snd_pcm_close(pcm);
         return result;
     }
-    sink.reset(new AlsaSink(pcm, pcm_name, format, period));
+    sink.reset(new AlsaSink(pcm, pcm_name, format, period, buffer));
     return MMSYSERR_NOERROR;
 }
 
