@@ -278,6 +278,40 @@
     X(traced, void, SVX_set_sequence_ms_position, (HSEQUENCE sequence, int32_t milliseconds), \
       (sequence, milliseconds), "0x%lX,%ld", SVX_NO_RESULT)
 
+#define SVX_FILE_EXPORTS(X)                                                                   \
+    X(traced, int32_t, SVX_file_error, (void), (), "", SVX_RESULT_D)                         \
+    X(traced, int32_t, SVX_file_size, (const char* filename), (filename), "%s",              \
+      SVX_RESULT_D)                                                                          \
+    X(traced, void*, SVX_file_read, (const char* filename, void* destination),               \
+      (filename, destination), "%s,0x%lX", SVX_RESULT_X)                                     \
+    X(traced, int32_t, SVX_file_write,                                                       \
+      (const char* filename, const void* data, uint32_t bytes), (filename, data, bytes),     \
+      "%s,0x%lX,%lu", SVX_RESULT_D)                                                          \
+    X(traced, int32_t, SVX_file_type, (const void* image, uint32_t size), (image, size),     \
+      "0x%lX,%lu", SVX_RESULT_D)                                                             \
+    X(traced, int32_t, SVX_find_DLS,                                                         \
+      (const void* image, uint32_t size, void** xmidi, uint32_t* xmidi_size, void** dls,     \
+       uint32_t* dls_size),                                                                  \
+      (image, size, xmidi, xmidi_size, dls, dls_size),                                       \
+      "0x%lX,%lu,0x%lX,0x%lX,0x%lX,0x%lX", SVX_RESULT_D)                                     \
+    X(traced, int32_t, SVX_extract_DLS,                                                      \
+      (const void* image, uint32_t size, void** xmidi, uint32_t* xmidi_size, void** dls,     \
+       uint32_t* dls_size),                                                                  \
+      (image, size, xmidi, xmidi_size, dls, dls_size),                                       \
+      "0x%lX,%lu,0x%lX,0x%lX,0x%lX,0x%lX", SVX_RESULT_D)                                     \
+    X(traced, int32_t, SVX_merge_DLS_with_XMI,                                               \
+      (const void* xmidi, const void* dls, void** result, uint32_t* result_size),            \
+      (xmidi, dls, result, result_size), "0x%lX,0x%lX,0x%lX,0x%lX", SVX_RESULT_D)            \
+    X(traced, int32_t, SVX_filter_DLS_with_XMI,                                              \
+      (const void* xmidi, const void* dls, void** result, uint32_t* result_size,             \
+       uint32_t flags),                                                                      \
+      (xmidi, dls, result, result_size, flags), "0x%lX,0x%lX,0x%lX,0x%lX,%lu", SVX_RESULT_D)
+
+#define SVX_CONVERSION_EXPORTS(X)                                                             \
+    X(traced, int32_t, SVX_MIDI_to_XMI,                                                      \
+      (const void* image, uint32_t size, void** xmidi, uint32_t* xmidi_size, uint32_t flags), \
+      (image, size, xmidi, xmidi_size, flags), "0x%lX,%lu,0x%lX,0x%lX,%lu", SVX_RESULT_D)
+
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
     SVX_TIMER_EXPORTS(X)    \
@@ -285,4 +319,6 @@
     SVX_SAMPLE_EXPORTS(X)   \
     SVX_MIDI_EXPORTS(X)     \
     SVX_SEQUENCE_EXPORTS(X) \
-    SVX_ADPCM_EXPORTS(X)
+    SVX_ADPCM_EXPORTS(X)    \
+    SVX_FILE_EXPORTS(X)     \
+    SVX_CONVERSION_EXPORTS(X)

@@ -281,6 +281,55 @@ SVXAPI void SVX_send_channel_voice_message(HMDIDRIVER driver, HSEQUENCE sequence
 SVXAPI void SVX_sequence_ms_position(HSEQUENCE sequence, int32_t* total_ms, int32_t* current_ms);
 SVXAPI void SVX_set_sequence_ms_position(HSEQUENCE sequence, int32_t milliseconds);
 
+/* ---- File services, type detection, XMIDI with DLS ---- */
+/* Blocks handed out are library memory: free them with SVX_mem_free_lock. */
+/* The last file error: 0 none, 2 no memory, 3 cannot open, 4 cannot
+ * create, 5 cannot read, 6 cannot write. */
+SVXAPI int32_t SVX_file_error(void);
+/* -1 when the file cannot be opened. */
+SVXAPI int32_t SVX_file_size(const char* filename);
+/* Into `destination`; null: a new block; SVX_FILE_READ_SIZE_FIRST: a new
+ * block whose first 32 bits (little-endian) hold the file size. */
+#define SVX_FILE_READ_SIZE_FIRST ((void*)~(uintptr_t)0)
+SVXAPI void* SVX_file_read(const char* filename, void* destination);
+SVXAPI int32_t SVX_file_write(const char* filename, const void* data, uint32_t bytes);
+
+#define SVX_FILETYPE_UNKNOWN 0
+#define SVX_FILETYPE_WAV_PCM 1
+#define SVX_FILETYPE_WAV_ADPCM 2
+#define SVX_FILETYPE_WAV_OTHER 3
+#define SVX_FILETYPE_VOC 4
+#define SVX_FILETYPE_MIDI 5
+#define SVX_FILETYPE_XMIDI 6
+#define SVX_FILETYPE_XMIDI_DLS 7
+#define SVX_FILETYPE_XMIDI_MLS 8
+#define SVX_FILETYPE_DLS 9
+#define SVX_FILETYPE_MLS 10
+SVXAPI int32_t SVX_file_type(const void* image, uint32_t size);
+
+/* Points into the image: its XMIDI chunks and its DLS collection (null, 0
+ * when it has none). */
+SVXAPI int32_t SVX_find_DLS(const void* image, uint32_t size, void** xmidi, uint32_t* xmidi_size,
+                            void** dls, uint32_t* dls_size);
+/* Copies of both parts, as new blocks; a bare collection is taken whole. */
+SVXAPI int32_t SVX_extract_DLS(const void* image, uint32_t size, void** xmidi,
+                               uint32_t* xmidi_size, void** dls, uint32_t* dls_size);
+SVXAPI int32_t SVX_merge_DLS_with_XMI(const void* xmidi, const void* dls, void** result,
+                                      uint32_t* result_size);
+/* Keeps the instruments, regions and waves the XMIDI sequences play. With
+ * SVX_FILTER_XMIDI_LIST, `xmidi` is an array of pointers: the first slot
+ * holds the count, the images follow. */
+#define SVX_FILTER_XMIDI_LIST 1
+SVXAPI int32_t SVX_filter_DLS_with_XMI(const void* xmidi, const void* dls, void** result,
+                                       uint32_t* result_size, uint32_t flags);
+
+/* ---- MIDI to XMIDI ---- */
+/* Tolerant: unpaired notes, too many notes at once and bad branch points
+ * are reported in SVX_last_error and the conversion goes on. */
+#define SVX_MIDI_TOLERANT 2
+SVXAPI int32_t SVX_MIDI_to_XMI(const void* image, uint32_t size, void** xmidi,
+                               uint32_t* xmidi_size, uint32_t flags);
+
 #ifdef __cplusplus
 }
 #endif
