@@ -62,7 +62,11 @@ void TApplication::DestroyComponents() {
     // Components going now can tell that the application is closing down.
     SetState(csDestroying, true);
     CancelHint();
-    while (ComponentCount() > 0) delete Components(ComponentCount() - 1);
+    while (ComponentCount() > 0) {
+        TComponent* c = Components(ComponentCount() - 1);
+        c->BeforeDestruction();
+        delete c;
+    }
     hint_window_ = nullptr;
     main_form_ = nullptr;
     SetState(csDestroying, false);

@@ -149,6 +149,7 @@ TComponent::~TComponent() {
     }
     while (!components_.empty()) {
         TComponent* c = components_.back();
+        c->BeforeDestruction();
         RemoveComponent(c);
         delete c;
     }

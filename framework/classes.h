@@ -260,6 +260,9 @@ public:
     virtual TComponent* GetParentComponent() const { return nullptr; }
     virtual void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) const;
     virtual void Loaded();
+    // Runs while the whole object, derived parts included, still exists:
+    // owners call it on each component just before they free it.
+    virtual void BeforeDestruction() {}
 
     FW_CLASS_INFO();
 

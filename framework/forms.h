@@ -87,6 +87,9 @@ protected:
     void PaintWindowContent(HDC dc, const TRect& update) override;
     void Paint() override;
     void Loaded() override;
+    // OnDestroy fires here, while a derived form's handlers still have
+    // their object; a form freed without it fires OnDestroy as it goes.
+    void BeforeDestruction() override { DoDestroy(); }
     virtual void DoCreate();
     virtual void DoDestroy();
     virtual void Activate() { OnActivate(this); }

@@ -302,6 +302,30 @@ TEST_F(App, CreateFormRunsOnCreateAfterTheConstructorWithTheReferenceSet) {
     EXPECT_TRUE(Application->Terminated());
 }
 
+// A derived form's OnDestroy handler runs while the derived part still
+// exists, whether the application or another owner frees the form.
+class TornDownForm : public TForm {
+public:
+    explicit TornDownForm(TComponent* owner) : TForm(owner) {
+        OnDestroy.Bind(this, &TornDownForm::FormDestroy);
+    }
+    ~TornDownForm() override { whole = false; }
+    void FormDestroy(TObject*) { seen_whole.push_back(whole); }
+    bool whole = true;
+    static inline std::vector<bool> seen_whole;
+};
+
+TEST_F(App, OnDestroyOfADerivedFormSeesTheWholeForm) {
+    TornDownForm::seen_whole.clear();
+    TornDownForm* by_application = nullptr;
+    Application->CreateForm(by_application);
+    Application->DestroyComponents();
+    auto owner = std::make_unique<TComponent>(nullptr);
+    (new TornDownForm(owner.get()))->AfterConstruction();
+    owner.reset();
+    EXPECT_EQ(TornDownForm::seen_whole, (std::vector<bool>{true, true}));
+}
+
 // --- Hints --------------------------------------------------------------------
 
 bool hint_showing() { return Application->HintShowing(); }
