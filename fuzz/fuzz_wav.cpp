@@ -82,13 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A loop that holds less than one frame makes the mixing step spin
         // without output (an open fault of the mixer's loop handling), so
         // loops here are made only over data of 32 bytes or more, span at
-        // least 16 bytes (an ADPCM stereo unit is 8) and start 16 bytes
-        // before the data ends.
+        // least 16 bytes (an ADPCM stereo unit is 8) and start, on the
+        // granularity the start is rounded to, 16 bytes before the end.
         uint32_t length = 0;
         SVX_sample_buffer_info(s, nullptr, &length, nullptr, nullptr);
+        const uint32_t unit = uint32_t(std::max(SVX_sample_granularity(s), 1));
         if (length >= 32 && pick.chance(2)) {
             SVX_set_sample_loop_count(s, int32_t(pick.pick(4)));
-            const int32_t start = int32_t(pick.pick(length - 16));
+            const int32_t start = int32_t(pick.pick((length - 16) / unit + 1) * unit);
             const int32_t end = pick.chance(3) ? -1 : start + 16 + int32_t(pick.pick(uint32_t(size)));
             SVX_set_sample_loop_block(s, start, end);
         }
