@@ -310,7 +310,10 @@
 #define SVX_CONVERSION_EXPORTS(X)                                                             \
     X(traced, int32_t, SVX_MIDI_to_XMI,                                                      \
       (const void* image, uint32_t size, void** xmidi, uint32_t* xmidi_size, uint32_t flags), \
-      (image, size, xmidi, xmidi_size, flags), "0x%lX,%lu,0x%lX,0x%lX,%lu", SVX_RESULT_D)
+      (image, size, xmidi, xmidi_size, flags), "0x%lX,%lu,0x%lX,0x%lX,%lu", SVX_RESULT_D)    \
+    X(traced, int32_t, SVX_list_MIDI,                                                        \
+      (const void* image, uint32_t size, char** text, uint32_t* text_size, uint32_t flags),  \
+      (image, size, text, text_size, flags), "0x%lX,%lu,0x%lX,0x%lX,%lu", SVX_RESULT_D)
 
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \

@@ -330,6 +330,14 @@ SVXAPI int32_t SVX_filter_DLS_with_XMI(const void* xmidi, const void* dls, void*
 SVXAPI int32_t SVX_MIDI_to_XMI(const void* image, uint32_t size, void** xmidi,
                                uint32_t* xmidi_size, uint32_t flags);
 
+/* ---- Listings ---- */
+/* Text with CR LF line ends and a final zero byte, counted in the size. */
+#define SVX_LIST_ROLAND_SYSEX 1 /* decode MT-32 system-exclusive messages */
+#define SVX_LIST_MT32_MAP 2     /* print the MT-32 parameter map first */
+#define SVX_LIST_MT32_AREAS 4   /* print only its areas first */
+SVXAPI int32_t SVX_list_MIDI(const void* image, uint32_t size, char** text, uint32_t* text_size,
+                             uint32_t flags);
+
 #ifdef __cplusplus
 }
 #endif
