@@ -47,7 +47,11 @@ HANDLE open_to_read(const char* name, DWORD hints) {
 bool readable_size(HANDLE file, size_t extra, DWORD& size) {
     DWORD high = 0;
     size = GetFileSize(file, &high);
-    if (size == INVALID_FILE_SIZE || high != 0 || uint64_t(size) + extra > INT32_MAX) {
+    if (size == INVALID_FILE_SIZE) {
+        fail(cannot_read);
+        return false;
+    }
+    if (high != 0 || uint64_t(size) + extra > INT32_MAX) {
         fail(out_of_memory);
         return false;
     }

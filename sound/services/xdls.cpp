@@ -335,7 +335,9 @@ int32_t SVX_extract_DLS(const void* data, uint32_t size, void** xmidi, uint32_t*
     const uint8_t* type = riff_type(collection);
     const bool is_dls = type && same_id(type, "DLS ");
     const bool is_mls = type && same_id(type, "MLS ");
-    if (!is_dls && !is_mls && xmidi_start == SIZE_MAX) {
+    // Nothing to hand out is no success: a bare image that is no
+    // collection fails as an XMIDI file without one does.
+    if (!collection.data || (xmidi_start == SIZE_MAX && !is_dls && !is_mls)) {
         ::SVX_set_error("Unknown file type.");
         return 0;
     }

@@ -363,6 +363,10 @@ TEST_F(FileServices, ContainerOperationsRefuseWhatTheyCannotUse) {
     const Bytes junk = text("nothing to see here");
     EXPECT_EQ(SVX_extract_DLS(junk.data(), uint32_t(junk.size()), &out, &size, &out, &size), 0);
     EXPECT_STREQ(SVX_last_error(), "Unknown file type.");
+    SVX_set_error("");
+    EXPECT_EQ(SVX_extract_DLS(xmidi.data(), uint32_t(xmidi.size()), &out, &size, &out, &size), 0);
+    EXPECT_STREQ(SVX_last_error(), "Unknown file type.") << "an XMIDI file without a collection";
+    EXPECT_EQ(out, nullptr);
 }
 
 TEST_F(FileServices, ExtractTakesABareCollectionWhole) {
