@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "midi_support.h"
+#include "services/outbuf.h"
 
 namespace {
 
@@ -404,6 +405,38 @@ TEST_F(FileServices, ExtractReadsNoFurtherThanTheImage) {
     ASSERT_EQ(SVX_extract_DLS(merged.data(), uint32_t(merged.size()), &x, &xs, &d, &ds), 1);
     EXPECT_EQ(take(d, ds), dls);
     EXPECT_EQ(take(x, xs), small_xmidi());
+}
+
+// ---- the growable output buffer ----
+
+TEST_F(FileServices, OutputBufferJoinsItsBlocksInOrderAndFailsPastTheLast) {
+    using svx::services::OutputBuffer;
+    // Writes that straddle block boundaries come back in order.
+    {
+        OutputBuffer out;
+        std::vector<uint8_t> piece(1000);
+        for (int i = 0; i < 200; ++i) {
+            for (size_t k = 0; k < piece.size(); ++k) piece[k] = uint8_t(i * 7 + k);
+            out.write(piece.data(), piece.size());
+        }
+        uint32_t size = 0;
+        void* block = out.finish(&size);
+        ASSERT_NE(block, nullptr);
+        ASSERT_EQ(size, 200000u);
+        const Bytes all = take(block, size);
+        for (size_t at = 0; at < all.size(); at += 997)
+            ASSERT_EQ(all[at], uint8_t((at / 1000) * 7 + at % 1000)) << at;
+    }
+    // 256 blocks fill; the byte that needs a 257th fails the buffer for good.
+    OutputBuffer out;
+    const std::vector<uint8_t> block_bytes(OutputBuffer::kBlockSize, 1);
+    for (size_t i = 0; i < OutputBuffer::kMaxBlocks; ++i) out.write(block_bytes.data(), block_bytes.size());
+    EXPECT_FALSE(out.failed());
+    out.write_byte(2);
+    EXPECT_TRUE(out.failed());
+    uint32_t size = 99;
+    EXPECT_EQ(out.finish(&size), nullptr);
+    EXPECT_EQ(size, 0u);
 }
 
 // ---- the filter ----

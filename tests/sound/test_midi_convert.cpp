@@ -291,6 +291,29 @@ TEST_F(MidiConvert, NullAndEmptyImagesAreNoMidiFiles) {
     EXPECT_EQ(size, 0u);
 }
 
+TEST_F(MidiConvert, EveryCutOfAFileIsReadNoFurtherThanItsEnd) {
+    const Bytes whole = smf(1, 96, {Track().at(0, tempo(400000)).at(0, {0xFF, 0x01, 3, 'a', 'b', 'c'}).end(),
+                                    Track().at(0, program(1, 4)).at(0, on(1, 50)).at(20, {50, 0}).at(0, sysex(20))
+                                        .at(300, cc(1, 120, 1)).end()});
+    for (size_t n = 0; n < whole.size(); ++n) {
+        const Converted c = convert(Bytes(whole.begin(), whole.begin() + long(n)), SVX_MIDI_TOLERANT);
+        EXPECT_EQ(c.result, 0) << n;
+        EXPECT_FALSE(c.error.empty()) << n;
+    }
+    EXPECT_EQ(convert(whole).result, 1);
+    // A track cut inside an event whose chunk length agrees with the cut.
+    Track full = Track().at(0, program(1, 4)).at(0, on(1, 50)).at(200, {50, 0}).at(0, sysex(20))
+                     .at(0, {0xFF, 0x7F, 2, 1, 2}).end();
+    for (size_t n = 0; n < full.b.size(); ++n) {
+        Track cut;
+        cut.b.assign(full.b.begin(), full.b.begin() + long(n));
+        const Converted c = convert(smf(0, 96, {cut}), SVX_MIDI_TOLERANT);
+        if (c.result == 0) {
+            EXPECT_FALSE(c.error.empty()) << n;
+        }
+    }
+}
+
 // ---- real files ----
 
 struct NoteTimes {
