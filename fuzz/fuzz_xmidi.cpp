@@ -73,8 +73,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!image) return 0;
     std::memcpy(image, data, size);
     SVX_set_preference(SVX_PREF_BRANCHES_KEEP_LOOPS, int32_t(pick.pick(2)));
-    HMDIDRIVER d = nullptr;
-    if (SVX_midiOutOpen(&d, nullptr, -1) != 0 || !d) std::abort();
+    // One driver for every input: opening one pauses to let a device take
+    // its channel set-up. What an input may have changed is put back.
+    static HMDIDRIVER d = [] {
+        HMDIDRIVER opened = nullptr;
+        if (SVX_midiOutOpen(&opened, nullptr, -1) != 0 || !opened) std::abort();
+        return opened;
+    }();
+    SVX_set_XMIDI_master_volume(d, 127);
+    for (int32_t channel = 1; channel <= 16; ++channel) SVX_release_channel(d, channel);
     HSEQUENCE s = SVX_allocate_sequence_handle(d);
     const int32_t number = pick.chance(4) ? int32_t(pick.pick(3)) : 0;
     if (s && SVX_init_sequence(s, image, number)) {
@@ -92,8 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (pick.chance(often)) act(pick, d, s, size);
         }
     }
-    if (s) SVX_release_sequence_handle(s);
-    SVX_midiOutClose(d);
+    if (s) {
+        svx::BackgroundWork background;  // no pause for the note-offs
+        SVX_release_sequence_handle(s);
+    }
     SVX_mem_free_lock(image);
     return 0;
 }
