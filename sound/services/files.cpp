@@ -79,7 +79,7 @@ int32_t detect_type(const uint8_t* bytes, size_t size) {
     if (!bytes || size <= 7) return type_unknown;
     const Image image{bytes, size};
     SoundFileInfo info{};
-    if (same_id(bytes, "RIFF") && digital::parse_wav(bytes, size, info))
+    if (digital::parse_wav(bytes, size, info))
         return info.format_tag == 1 ? type_wav_pcm : info.format_tag == 17 ? type_wav_adpcm : type_wav_other;
     if (same_tag(bytes, "Creative", 8)) return type_voc;
     if (same_tag(bytes, "FORM") && same_tag(bytes + 8, "XDIR")) {

@@ -241,6 +241,26 @@ TEST_F(FileServices, ChunkWalkStopsAtTheImageEndWhateverTheLengthsSay) {
     EXPECT_EQ(xs, 0u);
 }
 
+TEST_F(FileServices, CallsAreTracedWithTheirArgumentsAndResults) {
+    SVX_shutdown();
+    write_win_ini("[SONVEX]\nSONVEXDebug=C:\\trace.log\nSONVEXSysDebug=1\n");
+    ASSERT_EQ(SVX_startup(), 1);
+    const Bytes voc = text("creative");
+    EXPECT_EQ(SVX_file_type(voc.data(), 8), 4);
+    EXPECT_EQ(SVX_file_read("C:\\missing.mid", nullptr), nullptr);
+    SVX_shutdown();
+    const std::string log = read_file(drive_.path() / "drive_c" / "trace.log");
+    char address[32];
+    std::snprintf(address, sizeof address, "0x%lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(voc.data())));
+    EXPECT_NE(log.find("] SVX_file_type(" + std::string(address) + ",8)\r\n" + std::string(15, ' ') + "Result = 4\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("] SVX_file_read(C:\\missing.mid,0x0)\r\n" + std::string(15, ' ') + "\xFA" +
+                       "SVX_set_error(Unable to open file.)\r\n" + std::string(15, ' ') + "Result = 0x0\r\n"),
+              std::string::npos)
+        << log;
+}
+
 // ---- files ----
 
 TEST_F(FileServices, WritesReadsAndSizesAFile) {
