@@ -114,7 +114,7 @@ int parse(int argc, char** argv, Options& options) {
 }
 
 // The file in a library memory block, so the library knows its size.
-void* read_image(const std::string& path, std::string& why) {
+void* read_image(const std::string& path, size_t& size, std::string& why) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         why = path + ": " + std::strerror(errno);
@@ -144,11 +144,12 @@ void* read_image(const std::string& path, std::string& why) {
         return nullptr;
     }
     std::memcpy(image, bytes.data(), bytes.size());
+    size = bytes.size();
     return image;
 }
 
-bool is_voc(const void* image) {
-    return std::memcmp(image, "Creative Voice File\x1A", 20) == 0;
+bool is_voc(const void* image, size_t size) {
+    return size >= 20 && std::memcmp(image, "Creative Voice File\x1A", 20) == 0;
 }
 
 // Why the output did not open, from what the device answered.
@@ -195,12 +196,18 @@ HDIGDRIVER open_output(const void* image, bool directsound, void**& waveout, int
     return nullptr;
 }
 
-// Whether the waveOut device behind the driver has failed.
+// Whether the waveOut device behind the driver has failed. Asked under
+// the library's lock: background work that suspends this thread must not
+// find the device held by it.
 bool device_failed(void** waveout) {
-    if (!waveout || !*waveout) return false;
+    if (!waveout) return false;
+    SVX_lock();
     MMTIME time{TIME_BYTES, {}};
-    return waveOutGetPosition(static_cast<HWAVEOUT>(*waveout), &time, sizeof time) ==
-           MMSYSERR_NODRIVER;
+    const bool failed =
+        *waveout && waveOutGetPosition(static_cast<HWAVEOUT>(*waveout), &time, sizeof time) ==
+                        MMSYSERR_NODRIVER;
+    SVX_unlock();
+    return failed;
 }
 
 // Takes messages for `ms` (the waveOut writer is a timer of this thread);
@@ -215,10 +222,10 @@ bool pump(uint32_t ms) {
     return true;
 }
 
-int play(const Options& options, void* image) {
+int play(const Options& options, void* image, size_t size) {
     SoundFileInfo info{};
     const bool wav = SVX_WAV_info(image, &info) != 0;
-    if (!wav && !is_voc(image)) return fail(options.file + ": not a WAV or VOC file");
+    if (!wav && !is_voc(image, size)) return fail(options.file + ": not a WAV or VOC file");
     if (wav && info.data_length == 0) return fail(options.file + ": holds no sound data");
 
     void** waveout = nullptr;
@@ -299,8 +306,9 @@ int main(int argc, char** argv) {
 
     SVX_startup();
     std::string why;
-    void* image = read_image(options.file, why);
-    const int status = image ? play(options, image) : fail(why);
+    size_t size = 0;
+    void* image = read_image(options.file, size, why);
+    const int status = image ? play(options, image, size) : fail(why);
     SVX_shutdown();
     if (image) SVX_mem_free_lock(image);
     return status;

@@ -57,7 +57,8 @@ bool sh(const std::string& command) { return std::system(command.c_str()) == 0; 
 
 // A sound file's samples as signed 16-bit values, decoded by sox.
 std::vector<int16_t> samples(const fs::path& file) {
-    const fs::path raw = file.string() + ".raw";
+    static std::atomic<int> counter{0};
+    const fs::path raw = file.string() + "." + std::to_string(counter++) + ".raw";
     if (!sh("sox " + quoted(file) + " -t raw -e signed -b 16 " + quoted(raw) + " 2>/dev/null"))
         return {};
     const std::string bytes = slurp(raw);

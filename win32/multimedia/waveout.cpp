@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,10 +44,47 @@ MMRESULT read_format(LPCWAVEFORMATEX source, PcmFormat& format) {
     return MMSYSERR_NOERROR;
 }
 
+// Queued headers in play order. The storage is kept and only grows, so
+// that queuing allocates nothing in steady play: the library queues from
+// background work while the thread it has suspended may hold the heap.
+template <typename T>
+class Ring {
+public:
+    explicit Ring(size_t capacity) : items_(capacity) {}
+    size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    T& operator[](size_t i) { return items_[(head_ + i) % items_.size()]; }
+    T& front() { return (*this)[0]; }
+    void push_back(const T& item) {
+        if (count_ == items_.size()) grow();
+        items_[(head_ + count_) % items_.size()] = item;
+        ++count_;
+    }
+    void pop_front() {
+        head_ = (head_ + 1) % items_.size();
+        --count_;
+    }
+    void clear() { head_ = count_ = 0; }
+
+private:
+    void grow() {
+        std::vector<T> bigger(items_.size() * 2);
+        for (size_t i = 0; i < count_; ++i) bigger[i] = (*this)[i];
+        items_.swap(bigger);
+        head_ = 0;
+    }
+
+    std::vector<T> items_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+};
+
 class WaveDevice : public AudioSource, public std::enable_shared_from_this<WaveDevice> {
 public:
     WaveDevice(const PcmFormat& format, std::string name, const Callback& callback)
-        : name_(std::move(name)), format_(format), callback_(callback) {}
+        : name_(std::move(name)), format_(format), callback_(callback) {
+        done_.reserve(kQueueRoom);
+    }
 
     ~WaveDevice() override { detach_source(this); }
 
@@ -181,7 +217,7 @@ public:
         std::lock_guard lock(mutex_);
         // The device is gone: nothing more plays, and nobody waits for it.
         failed_ = true;
-        for (const Entry& entry : entries_) mark_done_locked(entry.header);
+        for (size_t i = 0; i < entries_.size(); ++i) mark_done_locked(entries_[i].header);
         entries_.clear();
         next_to_send_ = 0;
         wake_.notify_all();
@@ -263,7 +299,7 @@ private:
     }
 
     void reset_locked() {
-        for (const Entry& entry : entries_) mark_done_locked(entry.header);
+        for (size_t i = 0; i < entries_.size(); ++i) mark_done_locked(entries_[i].header);
         entries_.clear();
         next_to_send_ = 0;
         converter_.clear();
@@ -279,7 +315,8 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;     // tells the device thread
     std::condition_variable settled_;  // tells callers waiting for a reset
-    std::deque<Entry> entries_;  // queued headers in play order
+    static constexpr size_t kQueueRoom = 64;
+    Ring<Entry> entries_{kQueueRoom};
     size_t next_to_send_ = 0;    // entries before it are wholly in the output
     RateConverter converter_;
     uint64_t render_start_ = 0;  // during render: the output position it starts at
