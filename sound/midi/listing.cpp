@@ -393,7 +393,10 @@ private:
             std::string text(reinterpret_cast<const char*>(d), length);
             for (char& c : text)
                 if (c == '\0') c = ' ';
-            print("%s \"%.400s\"", kTextEvents[type - 1], text.c_str());
+            // The text goes out whole, past the length of a formatted line.
+            print("%s \"", kTextEvents[type - 1]);
+            out_.write(text.data(), text.size());
+            print("\"");
         } else if (type == 0x20 && length >= 1) {
             print("MIDI channel prefix %.3u", unsigned(d[0]));
         } else if (type == 0x2F) {

@@ -149,6 +149,14 @@ TEST_F(MidiListing, MessagesItCannotDecodeSaySo) {
     }
 }
 
+TEST_F(MidiListing, ALongTextEventIsPrintedWhole) {
+    const std::string lyric(1000, 'x');
+    Bytes event = {0x00, 0xFF, 0x05};
+    testing_support::put_vlq(event, uint32_t(lyric.size()));
+    event.insert(event.end(), lyric.begin(), lyric.end());
+    EXPECT_NE(list(midi_file({cat_end(event)})).find("meta-event: lyric \"" + lyric + "\"\r\n"), std::string::npos);
+}
+
 TEST_F(MidiListing, PrintsTheMapFullOrByAreas) {
     const Bytes midi = midi_file({{0x00, 0xFF, 0x2F, 0x00}});
     const std::string full = list(midi, SVX_LIST_MT32_MAP);
