@@ -131,7 +131,7 @@ TEST_F(Svxplay, WhatIsHeardIsTheFileFrameForFrame) {
     std::mutex report;
     std::vector<std::string> failures;
     std::vector<std::thread> players;
-    for (int p = 0; p < 6; ++p)
+    for (int p = 0; p < 4; ++p)
         players.emplace_back([&] {
             for (size_t i; (i = next++) < jobs.size();) {
                 const Job& job = jobs[i];

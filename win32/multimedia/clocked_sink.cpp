@@ -83,7 +83,7 @@ SinkStatus ClockedSink::write(const void* frames, uint32_t count) {
         }
         // A device that ran dry starts again now, not where it stopped, and
         // fills its buffer before the first period is heard.
-        if (queue_.empty()) front_end_ = Clock::now() + period_length_ * kDepth;
+        if (queue_.empty()) front_end_ = Clock::now() + period_length_ * kLatency;
         queue_.push_back(std::move(period));
         written_ += queue_.back().count;
         done += queue_.back().count;

@@ -51,10 +51,13 @@ private:
         uint32_t count = 0;
         std::vector<uint8_t> frames;
     };
-    // Periods the device holds, the one playing included. A write to an
-    // idle device is heard after as long as one to a busy device: what a
-    // caller measures with a tiny write is how far ahead the device reads.
+    // Periods the device holds, the one playing included: how far ahead of
+    // what is heard it takes data.
     static constexpr size_t kDepth = 2;
+    // Periods a write to an idle device takes to be heard: its latency,
+    // which callers measure with a tiny write and plan with. It is more
+    // than the device reads ahead, as on a card that primes its buffer.
+    static constexpr size_t kLatency = 3;
 
     void advance(Clock::time_point now);
     // Why a blocking call must return now, if it must.

@@ -14,6 +14,9 @@
 #include <mutex>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "callback.h"
 #include "device_common.h"
 #include "output_device.h"
@@ -238,6 +241,9 @@ private:
             std::lock_guard lock(mutex_);
             thread_.enter();
         }
+        // Completion notices drive the caller's refills: the system thread
+        // that makes them runs ahead of ordinary work (best effort).
+        setpriority(PRIO_PROCESS, id_t(gettid()), -10);
         notify(WOM_OPEN, 0);
         std::unique_lock lock(mutex_);
         for (;;) {
