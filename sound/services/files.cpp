@@ -82,14 +82,16 @@ int32_t detect_type(const uint8_t* bytes, size_t size) {
     if (digital::parse_wav(bytes, size, info))
         return info.format_tag == 1 ? type_wav_pcm : info.format_tag == 17 ? type_wav_adpcm : type_wav_other;
     if (same_tag(bytes, "Creative", 8)) return type_voc;
-    if (same_tag(bytes, "FORM") && same_tag(bytes + 8, "XDIR")) {
+    // A form's type is in bytes 8 to 11.
+    const bool form = image.has(0, 12) && same_tag(bytes, "FORM");
+    if (form && same_tag(bytes + 8, "XDIR")) {
         const size_t xdls = find_top_chunk(image, "XDLS");
         if (xdls == SIZE_MAX || !image.has(xdls + 20, 4)) return type_xmidi;
         const uint8_t* type = bytes + xdls + 20;
         return same_id(type, "DLS ") ? type_xmidi_dls : same_id(type, "MLS ") ? type_xmidi_mls : type_xmidi;
     }
     // A single sequence without a directory is XMIDI as well.
-    if (same_tag(bytes, "FORM") && same_tag(bytes + 8, "XMID")) return type_xmidi;
+    if (form && same_tag(bytes + 8, "XMID")) return type_xmidi;
     if (const uint8_t* type = riff_type(image)) {
         if (same_id(type, "DLS ")) return type_dls;
         if (same_id(type, "MLS ")) return type_mls;

@@ -200,6 +200,7 @@ TEST_F(FileServices, DetectsEachTypeByTheFirstRuleThatMatches) {
     const Bytes rmid = rlist("RIFF", "RMID", {rchunk("data", cat({text("MThd"), Bytes{0, 0, 0, 6, 0, 0, 0, 1, 0, 96}}))});
     const std::vector<TypeCase> cases = {
         {"seven bytes", text("Creativ"), 0},
+        {"a form cut before its type", text("FORMxxxxXD"), 0},
         {"eight zero bytes", Bytes(8, 0), 0},
         {"creative in lower case", text("creative"), 4},
         {"VOC", cat({text("Creative Voice File\x1a"), Bytes(8, 0)}), 4},
@@ -522,6 +523,39 @@ TEST_F(FileServices, FilterTakesAListOfImagesAndTransposesByTheRegisteredParamet
     EXPECT_EQ(c.waves, (std::vector<int>{0, 2}));
     EXPECT_EQ(c.table_waves[0], 0);
     EXPECT_EQ(c.table_waves[2], 2);
+}
+
+TEST_F(FileServices, CutOrDamagedImagesAreReadNoFurtherThanTheirBlock) {
+    const Bytes xmidi = xmidi_file(xmidi_form(Events().program(0, 3).note(0, 60, 100, 10).wait(10).end()));
+    const Bytes dls = collection({{0, 3, {{0, 59, 0}, {60, 60, 1}}}, {kDrums, 0, {{36, 36, 2}}}}, 3);
+    const Bytes merged = with_xdls(xmidi, dls);
+    auto exercise = [&](const Bytes& image) {
+        // A library block: the library knows where it ends.
+        void* block = library_copy(image);
+        const uint32_t size = uint32_t(image.size());
+        void* a = nullptr;
+        void* b = nullptr;
+        uint32_t as = 0, bs = 0;
+        SVX_file_type(block, size);
+        SVX_find_DLS(block, size, &a, &as, &b, &bs);
+        if (SVX_extract_DLS(block, size, &a, &as, &b, &bs)) {
+            SVX_mem_free_lock(a);
+            SVX_mem_free_lock(b);
+        }
+        if (SVX_filter_DLS_with_XMI(xmidi.data(), block, &a, &as, 0)) SVX_mem_free_lock(a);
+        if (SVX_filter_DLS_with_XMI(block, dls.data(), &a, &as, 0)) SVX_mem_free_lock(a);
+        if (SVX_merge_DLS_with_XMI(block, block, &a, &as)) SVX_mem_free_lock(a);
+        SVX_mem_free_lock(block);
+    };
+    for (const Bytes* whole : {&dls, &merged}) {
+        for (size_t n = 1; n < whole->size(); ++n) exercise(Bytes(whole->begin(), whole->begin() + long(n)));
+        for (size_t at = 0; at < whole->size(); ++at)
+            for (uint8_t value : {uint8_t(0x00), uint8_t(0x7F), uint8_t(0xFF)}) {
+                Bytes damaged = *whole;
+                damaged[at] = value;
+                exercise(damaged);
+            }
+    }
 }
 
 }  // namespace
