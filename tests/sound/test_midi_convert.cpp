@@ -314,6 +314,28 @@ TEST_F(MidiConvert, EveryCutOfAFileIsReadNoFurtherThanItsEnd) {
     }
 }
 
+TEST_F(MidiConvert, EveryDamagedByteIsReadNoFurtherThanTheFile) {
+    const Bytes whole = smf(1, 96, {Track().at(0, tempo(400000)).end(),
+                                    Track().at(0, program(1, 4)).at(0, on(1, 50)).at(20, {50, 0}).at(0, sysex(5))
+                                        .at(300, cc(1, 120, 1)).at(0, {0xFF, 0x06, 1, 'm'}).end()});
+    for (size_t at = 0; at < whole.size(); ++at)
+        for (uint8_t value : {uint8_t(0x00), uint8_t(0x7F), uint8_t(0x80), uint8_t(0xFF)}) {
+            Bytes damaged = whole;
+            damaged[at] = value;
+            const Converted c = convert(damaged, SVX_MIDI_TOLERANT);
+            if (c.result == 0) {
+                EXPECT_FALSE(c.error.empty()) << at;
+            }
+            // The listing reads the same damaged file.
+            char* text = nullptr;
+            uint32_t size = 0;
+            if (SVX_list_MIDI(damaged.data(), uint32_t(damaged.size()), &text, &size, SVX_LIST_ROLAND_SYSEX)) {
+                EXPECT_EQ(text[size - 1], '\0');
+                SVX_mem_free_lock(text);
+            }
+        }
+}
+
 // ---- real files ----
 
 struct NoteTimes {
