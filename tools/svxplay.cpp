@@ -196,18 +196,12 @@ HDIGDRIVER open_output(const void* image, bool directsound, void**& waveout, int
     return nullptr;
 }
 
-// Whether the waveOut device behind the driver has failed. Asked under
-// the library's lock: background work that suspends this thread must not
-// find the device held by it.
+// Whether the waveOut device behind the driver has failed.
 bool device_failed(void** waveout) {
-    if (!waveout) return false;
-    SVX_lock();
+    if (!waveout || !*waveout) return false;
     MMTIME time{TIME_BYTES, {}};
-    const bool failed =
-        *waveout && waveOutGetPosition(static_cast<HWAVEOUT>(*waveout), &time, sizeof time) ==
-                        MMSYSERR_NODRIVER;
-    SVX_unlock();
-    return failed;
+    return waveOutGetPosition(static_cast<HWAVEOUT>(*waveout), &time, sizeof time) ==
+           MMSYSERR_NODRIVER;
 }
 
 // Takes messages for `ms` (the waveOut writer is a timer of this thread);
@@ -264,7 +258,7 @@ int play(const Options& options, void* image, size_t size) {
     const uint32_t start = SVX_ms_count();
     int status = 0;
     while (!finished.load()) {
-        if (!pump(10)) {
+        if (!pump(50)) {
             status = kInterrupted;
             break;
         }
@@ -305,6 +299,9 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_signal);
 
     SVX_startup();
+    // This thread only waits and asks the device how it is: background work
+    // need not stop it, and must not find it stopped inside a device call.
+    SVX_set_preference(SVX_PREF_SUSPEND_FOREGROUND, 0);
     std::string why;
     size_t size = 0;
     void* image = read_image(options.file, size, why);

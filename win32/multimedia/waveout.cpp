@@ -8,6 +8,7 @@
 // header's data is read after the header is marked done, so a caller may
 // free it from then on.
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -146,11 +147,10 @@ public:
         return MMSYSERR_NOERROR;
     }
 
+    // Takes no lock: a caller may be suspended by one that needs the device.
     MMRESULT position(MMTIME& time) {
-        std::lock_guard lock(mutex_);
-        if (closing_) return MMSYSERR_INVALHANDLE;
-        if (failed_) return MMSYSERR_NODRIVER;
-        const uint64_t frames = played_frames_;
+        if (gone_.load(std::memory_order_acquire)) return MMSYSERR_NODRIVER;
+        const uint64_t frames = played_frames_.load(std::memory_order_relaxed);
         switch (time.wType) {
             case TIME_SAMPLES:
                 time.u.sample = DWORD(frames);
@@ -207,7 +207,7 @@ public:
         // A header is done once its last frame has been played.
         bool any = false;
         while (next_to_send_ > 0 && entries_.front().end <= position) {
-            played_frames_ += entries_.front().frames;
+            played_frames_.fetch_add(entries_.front().frames, std::memory_order_relaxed);
             mark_done_locked(entries_.front().header);
             entries_.pop_front();
             --next_to_send_;
@@ -220,6 +220,7 @@ public:
         std::lock_guard lock(mutex_);
         // The device is gone: nothing more plays, and nobody waits for it.
         failed_ = true;
+        gone_.store(true, std::memory_order_release);
         for (size_t i = 0; i < entries_.size(); ++i) mark_done_locked(entries_[i].header);
         entries_.clear();
         next_to_send_ = 0;
@@ -309,7 +310,7 @@ private:
         entries_.clear();
         next_to_send_ = 0;
         converter_.clear();
-        played_frames_ = 0;
+        played_frames_.store(0, std::memory_order_relaxed);
     }
 
     const std::string name_;
@@ -328,7 +329,8 @@ private:
     uint64_t render_start_ = 0;  // during render: the output position it starts at
     uint64_t render_pulled_ = 0;
     const PcmFormat* render_output_ = nullptr;
-    uint64_t played_frames_ = 0;  // of headers done since open or reset
+    std::atomic<uint64_t> played_frames_{0};  // of headers done since open or reset
+    std::atomic<bool> gone_{false};           // failed_, for readers without the lock
     std::vector<WAVEHDR*> done_;  // marked done, WOM_DONE not yet made
     uint64_t resets_asked_ = 0;
     uint64_t resets_delivered_ = 0;
