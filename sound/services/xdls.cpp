@@ -303,7 +303,9 @@ int32_t SVX_find_DLS(const void* data, uint32_t size, void** xmidi, uint32_t* xm
     if (xdls != SIZE_MAX && image.has(xdls + 12, 8)) {
         const Image riff{image.data + xdls + 12, image.size - xdls - 12};
         put(dls, const_cast<void*>(static_cast<const void*>(riff.data)));
-        put(dls_size, uint32_t(riff_size(riff)));
+        // The RIFF's own length field, as callers of find have always had
+        // it: the image is that plus its 8-byte header.
+        put(dls_size, uint32_t(riff_size(riff) - 8));
     }
     put(xmidi, const_cast<void*>(data));
     put(xmidi_size, uint32_t(xmidi_chunks_size(image)));
