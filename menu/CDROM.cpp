@@ -22,6 +22,9 @@ int main() {
         Application->Initialize();
         Application->SetTitle("Kelvora1999年4月");
         Application->CreateForm(Form1);
+        // The program's main icon, as the form shows it on its caption and
+        // the task bar.
+        Form1->SetIcon(LoadIconA(HInstance, "MAINICON"));
         Application->Run();
     } catch (...) {
         Application->HandleException(Application);

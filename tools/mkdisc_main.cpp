@@ -137,11 +137,15 @@ int Resources(const char* form_path, const char* out_path) {
         Bytes bytes;
     } cursors[] = {{"ARROW", Cursor(kArrowArt, 0, 0)}, {"HAND", Cursor(kHandArt, 5, 0)}, {"HAND2", Cursor(kHand2Art, 8, 1)}};
     for (const auto& c : cursors) out << "const char k" << c.name << "[] =\n" << Literal(AsString(c.bytes)) << ";\n\n";
+    const Bytes icon = Icon16(MapToPalette(IconPicture(), VgaPalette()));
+    out << "const char kMAINICON[] =\n" << Literal(AsString(icon)) << ";\n\n";
     out << "const bool bound = [] {\n"
            "    RegisterFormResource(\"TFORM1\", std::string(kForm, sizeof kForm - 1));\n";
     for (const auto& c : cursors)
         out << "    win32::register_cursor_resource(\"" << c.name << "\", std::vector<uint8_t>(k" << c.name
             << ", k" << c.name << " + sizeof k" << c.name << " - 1));\n";
+    out << "    win32::register_icon_resource(\"MAINICON\", std::vector<uint8_t>(kMAINICON, kMAINICON + "
+           "sizeof kMAINICON - 1));\n";
     out << "    return true;\n}();\n\n}  // namespace\n";
 
     const std::string tmp = std::string(out_path) + ".tmp";

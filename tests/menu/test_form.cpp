@@ -86,6 +86,11 @@ TEST_F(MenuForm, ControlsSitWhereTheMainPageWantsThem) {
     EXPECT_EQ(CurrentPage, MainPage);
 }
 
+TEST_F(MenuForm, TheProgramHoldsItsCursorsAndMainIcon) {
+    for (const char* name : {"ARROW", "HAND", "HAND2"}) EXPECT_NE(LoadCursorA(HInstance, name), nullptr) << name;
+    EXPECT_NE(LoadIconA(HInstance, "MAINICON"), nullptr);
+}
+
 TEST_F(MenuForm, HintsAreTheTextsInCodePage936) {
     const std::pair<TControl*, const char*> hints[] = {
         {Form1->ColorButton1, "Orvanth4"},

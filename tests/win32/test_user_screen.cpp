@@ -39,6 +39,44 @@ std::vector<uint8_t> cursor_file() {
 
 const HINSTANCE kProgram = reinterpret_cast<HINSTANCE>(uintptr_t(0x400000));
 
+// A .ICO file: one 16x16 image of 4 bits.
+std::vector<uint8_t> icon_file() {
+    std::vector<uint8_t> f = {0, 0, 1, 0, 1, 0, 16, 16, 16, 0, 1, 0, 4, 0};
+    const uint32_t size = 40 + 16 * 4 + 16 * 8 + 16 * 4;
+    for (uint32_t v : {size, 22u})
+        for (int i = 0; i < 4; ++i) f.push_back(uint8_t(v >> (8 * i)));
+    std::vector<uint8_t> image(size, 0);
+    image[0] = 40;
+    image[4] = 16;
+    image[8] = 32;
+    image[12] = 1;
+    image[14] = 4;
+    f.insert(f.end(), image.begin(), image.end());
+    return f;
+}
+
+TEST_F(UserTest, IconsFromResourcesAndStandardOnes) {
+    win32::register_icon_resource("MAINICON", icon_file());
+    HICON icon = LoadIconA(kProgram, "mainicon");
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(LoadIconA(kProgram, "MAINICON"), icon) << "loaded once";
+    EXPECT_NE(LoadIconA(nullptr, IDI_APPLICATION), nullptr);
+    EXPECT_NE(LoadIconA(nullptr, IDI_APPLICATION), icon);
+
+    auto cut = icon_file();
+    cut.resize(60);
+    win32::register_icon_resource("CUT", cut);
+    auto cursor = icon_file();
+    cursor[2] = 2;  // a cursor file is no icon
+    win32::register_icon_resource("CURSOR", cursor);
+    for (const char* name : {"CUT", "CURSOR", "NOSUCH"}) {
+        EXPECT_EQ(LoadIconA(kProgram, name), nullptr) << name;
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_RESOURCE_NAME_NOT_FOUND));
+    }
+    EXPECT_EQ(LoadIconA(nullptr, MAKEINTRESOURCEA(1)), nullptr);
+    EXPECT_EQ(LoadIconA(kProgram, nullptr), nullptr);
+}
+
 TEST_F(UserTest, CursorsFromResourcesAndStandardOnes) {
     win32::register_cursor_resource("HAND2", cursor_file());
     HCURSOR hand = LoadCursorA(kProgram, "hand2");

@@ -1,5 +1,5 @@
-// Cursors: the program's .CUR resources, the standard cursors, and the
-// current cursor. The presentations read the images to show them.
+// Cursors and icons: the program's .CUR and .ICO resources, the standard
+// ones, and the current cursor. The presentations read the images to show them.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -16,6 +16,7 @@ namespace {
 struct Cursors {
     std::mutex mutex;
     std::map<std::string, std::vector<uint8_t>> resources;  // lower-case names, "#n" for numbers
+    std::map<std::string, std::vector<uint8_t>> icon_resources;
     std::unordered_map<uintptr_t, win32::CursorImage> images;
     std::map<std::string, HCURSOR> loaded;
     uintptr_t next = 0x00030010;
@@ -38,6 +39,17 @@ std::string key_of(LPCSTR name) {
 
 uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t u32(const uint8_t* p) { return uint32_t(u16(p)) | uint32_t(u16(p + 2)) << 16; }
+
+// Whether a .ICO file's first image lies inside it and is a bitmap.
+bool valid_ico(const std::vector<uint8_t>& f) {
+    if (f.size() < 6 + 16 || u16(f.data()) != 0 || u16(f.data() + 2) != 1 || u16(f.data() + 4) == 0)
+        return false;
+    const uint8_t* e = f.data() + 6;
+    const uint32_t size = u32(e + 8), offset = u32(e + 12);
+    if (offset > f.size() || size > f.size() - offset || size < 40) return false;
+    const uint8_t* h = f.data() + offset;
+    return u32(h) >= 40 && u32(h) <= size && int32_t(u32(h + 4)) > 0 && int32_t(u32(h + 8)) > 0;
+}
 
 // The first image of a .CUR file: a monochrome bitmap of XOR and AND masks.
 bool parse_cur(const std::vector<uint8_t>& f, win32::CursorImage& out) {
@@ -155,6 +167,13 @@ void register_cursor_resource(const char* name, std::vector<uint8_t> cur_file) {
     c.resources[key_of(name)] = std::move(cur_file);
 }
 
+void register_icon_resource(const char* name, std::vector<uint8_t> ico_file) {
+    if (!name) return;
+    Cursors& c = cursors();
+    std::lock_guard lock(c.mutex);
+    c.icon_resources[key_of(name)] = std::move(ico_file);
+}
+
 bool cursor_image(HCURSOR cursor, CursorImage& out) {
     Cursors& c = cursors();
     std::lock_guard lock(c.mutex);
@@ -196,6 +215,35 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
         }
     }
     HCURSOR h = add(c, std::move(image));
+    c.loaded.emplace(key, h);
+    return h;
+}
+
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    Cursors& c = cursors();
+    std::lock_guard lock(c.mutex);
+    const std::string key = (instance ? "icon p:" : "icon s:") + key_of(name);
+    if (auto it = c.loaded.find(key); it != c.loaded.end()) return it->second;
+    if (!instance) {
+        const auto id = reinterpret_cast<uintptr_t>(name);
+        if (id < 32512 || id > 32517) {
+            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+            return nullptr;
+        }
+    } else {
+        auto it = c.icon_resources.find(key_of(name));
+        if (it == c.icon_resources.end() || !valid_ico(it->second)) {
+            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+            return nullptr;
+        }
+    }
+    // Icons share the cursors' handle numbers, but are no cursor images.
+    const auto h = reinterpret_cast<HICON>(c.next);
+    c.next += 4;
     c.loaded.emplace(key, h);
     return h;
 }

@@ -90,6 +90,9 @@ void queue_message_box_answer(int answer);
 // A cursor resource of the program (the bytes of a .CUR file), found by
 // LoadCursorA under its name (case-insensitive) or MAKEINTRESOURCE number.
 void register_cursor_resource(const char* name, std::vector<uint8_t> cur_file);
+// An icon resource of the program (the bytes of a .ICO file), found by
+// LoadIconA in the same way.
+void register_icon_resource(const char* name, std::vector<uint8_t> ico_file);
 struct CursorImage {
     int width = 0, height = 0;
     int hot_x = 0, hot_y = 0;

@@ -259,6 +259,7 @@ typedef struct tagWINDOWPOS {
 // Cursors.
 #define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)((WORD)(i)))
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 #define IDC_IBEAM MAKEINTRESOURCEA(32513)
 #define IDC_WAIT MAKEINTRESOURCEA(32514)
 #define IDC_CROSS MAKEINTRESOURCEA(32515)
@@ -387,6 +388,9 @@ BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
 int WINAPI SetWindowRgn(HWND hWnd, HRGN hRgn, BOOL bRedraw);
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
+// An icon of the program's resources, or with no instance a standard one
+// (IDI_APPLICATION ... 32517). Loading one again gives the same handle.
+HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 HCURSOR WINAPI SetCursor(HCURSOR hCursor);
 HCURSOR WINAPI GetCursor(void);
 
