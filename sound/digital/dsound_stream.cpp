@@ -191,7 +191,9 @@ uint32_t produce(Sample& sample, uint8_t* out, uint32_t room, Counts& counts, bo
                 int32_t(std::clamp<int64_t>(copied.position, INT32_MIN, INT32_MAX)),
                 std::memory_order_relaxed);
             written += copied.written;
-            progressed_since_wrap = true;
+            // Only sound counts as progress: passing over a part frame
+            // would otherwise wrap the loop for ever.
+            if (copied.written != 0) progressed_since_wrap = true;
             continue;
         }
 

@@ -171,8 +171,10 @@ void mix_sample(Sample& sample, const DigitalDriver& driver, mixer::BuildBuffer 
             if (next_out == out && run.position == position)
                 run.position = clamp_position(position + remaining);
             sample.position[cur].store(run.position, std::memory_order_relaxed);
+            // Only sound counts as progress: a run that merely passes over
+            // less than a frame would otherwise wrap the loop for ever.
+            if (next_out != out) progressed_since_wrap = true;
             out = next_out;
-            progressed_since_wrap = true;
             continue;
         }
 

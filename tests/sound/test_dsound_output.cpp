@@ -114,6 +114,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, EightBit,
                                            EightBitCase{"RightLeaning", 22050, 127, 96}),
                          [](const auto& info) { return info.param.name; });
 
+TEST_F(DirectSoundOutput, ALoopHoldingLessThanAFrameDoesNotHoldTheService) {
+    // 16-bit stereo data whose last frame is cut short, looped for ever
+    // from that part frame: each pass copies nothing.
+    HDIGDRIVER driver = open(22050, 2, 16);
+    ASSERT_NE(driver, nullptr);
+    HSAMPLE s = file_sample(driver, dstesting::pcm_wav(22050, 2, 16, testing_support::Bytes(689, 0x11)));
+    SVX_set_sample_loop_count(s, 0);
+    SVX_set_sample_loop_block(s, 688, -1);
+    SVX_start_sample(s);
+    Sleep(100);  // the service fills its segments meanwhile, and returns
+    SVX_end_sample(s);
+    EXPECT_EQ(SVX_sample_status(s), SVX_DONE);
+    SVX_waveOutClose(driver);
+}
+
 TEST_F(DirectSoundOutput, AdpcmSampleIsDecodedIntoItsBuffer) {
     const std::vector<int16_t> values = dstesting::loud16(26000, 5);
     const Bytes pcm = dstesting::pcm_wav(22050, 1, 16, dstesting::bytes_of(values));

@@ -144,6 +144,29 @@ TEST_F(SoundFiles, SoxWavOfSixteenBitStereoDescribesTheSample) {
     EXPECT_EQ(sample_of(s)->flags.load(), 1u);
 }
 
+TEST_F(SoundFiles, ALoopHoldingLessThanAFrameEndsTheStepInsteadOfSpinning) {
+    // 16-bit stereo data whose last frame is cut short, looped for ever
+    // from that partial frame: each pass plays nothing.
+    struct Case {
+        const char* what;
+        Bytes file;
+        int32_t loop_start;
+    } cases[] = {
+        {"partial stereo frame", riff({{"fmt ", fmt_body(1, 2, 22050, 16, 4)}, {"data", pcm8(689)}}), 688},
+        {"loop past the data", riff({{"fmt ", fmt_body(1, 1, 22050, 8, 1)}, {"data", pcm8(64)}}), 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HSAMPLE s = allocate();
+        ASSERT_EQ(SVX_set_sample_file(s, image(c.file), -1), 1);
+        SVX_set_sample_loop_count(s, 0);
+        SVX_set_sample_loop_block(s, c.loop_start, -1);
+        SVX_start_sample(s);
+        for (int step = 0; step < 3; ++step) (void)mix(s, 256);  // each returns
+        SVX_end_sample(s);
+    }
+}
+
 TEST_F(SoundFiles, ImaAdpcmSampleCountComesFromFactOrTheBlocks) {
     const Chunk mono_fmt{"fmt ", fmt_body(17, 1, 22050, 4, 256)};
     auto samples = [](const Bytes& file) {
