@@ -341,7 +341,8 @@ TEST_F(WallPaper, ARegistryFailureRaisesBeforeTheSystemIsAsked) {
         bool key_left;
     } const cases[] = {
         {"no desktop key",
-         [](WallPaper& t) { std::filesystem::remove(t.drive.windows() / "REGISTRY.TXT"); },
+         // A registry that lacks the key (a new one has it).
+         [](WallPaper& t) { std::ofstream(t.drive.windows() / "REGISTRY.TXT", std::ios::trunc).close(); },
          false},
         {"registry cannot be written", [](WallPaper& t) { t.break_registry_writes(); }, true},
     };

@@ -221,6 +221,14 @@ protected:
     ScratchDrive drive_;
 };
 
+TEST_F(Win32Registry, ANewRegistryHasTheDesktopKey) {
+    // Programs open it to set the wallpaper; every installation has it.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Control Panel\\desktop", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 TEST_F(Win32Registry, CreateSetQueryDelete) {
     DWORD disposition = 0;
     HKEY key = create(HKEY_CURRENT_USER, "Software\\Kelvora\\Menu", &disposition);

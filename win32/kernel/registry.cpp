@@ -548,7 +548,12 @@ LSTATUS load(const std::string& path, std::shared_ptr<const Store>& store) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) {
-            store = std::make_shared<const Store>();
+            // A new installation has the user's desktop settings key, which
+            // programs open rather than create.
+            auto fresh = std::make_shared<Store>();
+            bool created;
+            create_key(*fresh, 1, KeyPath{"Control Panel", "desktop"}, created);
+            store = std::move(fresh);
             return ERROR_SUCCESS;
         }
         return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
