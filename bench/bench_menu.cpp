@@ -14,12 +14,7 @@ const bool set_up = [] {
     setenv("WIN32_AUDIO", "null", 1);
     setenv("WIN32_SCREEN", "1024x768x32", 1);
     if (chdir(KD_DISC_DIR) != 0) std::abort();
-    RegisterClass(TColorButton::StaticClassInfo());
-    RegisterClass(TLEDLabel::StaticClassInfo());
-    RegisterClass(TAnalogClock::StaticClassInfo());
-    RegisterClass(TBalloonHint::StaticClassInfo());
-    RegisterClass(TWallPaperChanger::StaticClassInfo());
-    RegisterClass(TLabel::StaticClassInfo());
+    RegisterFormClasses();
     return true;
 }();
 

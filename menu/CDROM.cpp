@@ -2,20 +2,6 @@
 // on the disc, relative to the current folder.
 #include "Unit1.h"
 
-namespace {
-
-// The form reader creates the form's controls by class name.
-void RegisterFormClasses() {
-    RegisterClass(TColorButton::StaticClassInfo());
-    RegisterClass(TLEDLabel::StaticClassInfo());
-    RegisterClass(TAnalogClock::StaticClassInfo());
-    RegisterClass(TBalloonHint::StaticClassInfo());
-    RegisterClass(TWallPaperChanger::StaticClassInfo());
-    RegisterClass(TLabel::StaticClassInfo());
-}
-
-}  // namespace
-
 int main() {
     try {
         RegisterFormClasses();

@@ -24,6 +24,15 @@ uint8_t* CloseSound = nullptr;
 
 const HINSTANCE HInstance = reinterpret_cast<HINSTANCE>(uintptr_t(0x400000));
 
+void RegisterFormClasses() {
+    RegisterClass(TColorButton::StaticClassInfo());
+    RegisterClass(TLEDLabel::StaticClassInfo());
+    RegisterClass(TAnalogClock::StaticClassInfo());
+    RegisterClass(TBalloonHint::StaticClassInfo());
+    RegisterClass(TWallPaperChanger::StaticClassInfo());
+    RegisterClass(TLabel::StaticClassInfo());
+}
+
 namespace {
 
 const char kTitle[] = "Kelvora1999年4月";

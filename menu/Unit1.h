@@ -119,6 +119,9 @@ private:
 
 extern TForm1* Form1;
 
+// Makes the form's component classes known to the form reader.
+void RegisterFormClasses();
+
 // Wallpaper n (1..12): "9904nn.bmp".
 std::string WallpaperFileName(int n);
 // "<windir>\<name>", or "c:\<name>" without windir, into `out` of `size`

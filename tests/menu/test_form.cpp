@@ -30,14 +30,7 @@ std::string Gbk(const std::string& utf8) {
 
 class MenuForm : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        RegisterClass(TColorButton::StaticClassInfo());
-        RegisterClass(TLEDLabel::StaticClassInfo());
-        RegisterClass(TAnalogClock::StaticClassInfo());
-        RegisterClass(TBalloonHint::StaticClassInfo());
-        RegisterClass(TWallPaperChanger::StaticClassInfo());
-        RegisterClass(TLabel::StaticClassInfo());
-    }
+    static void SetUpTestSuite() { RegisterFormClasses(); }
     void SetUp() override {
         setenv("WIN32_AUDIO", "null", 1);
         ASSERT_TRUE(win32::reset_screen({1024, 768, 32}));

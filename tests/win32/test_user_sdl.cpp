@@ -1,5 +1,6 @@
 // The SDL presentation under Xvfb shows the virtual screen's own pixels.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <png.h>
 
 #include <cstdlib>
@@ -71,8 +72,11 @@ TEST(UserSdl, XvfbShowsTheVirtualScreen) {
     if (!have("xvfb-run") || !have("xwd") || !have("Xvfb")) GTEST_SKIP() << "no Xvfb or xwd";
     testing_support::ScratchDir dir;
     // No desktop session under Xvfb: SDL is kept from looking for its bus.
-    const std::string cmd = std::string("DBUS_SESSION_BUS_ADDRESS=disabled: xvfb-run -a -s "
-                                        "'-screen 0 640x480x24' ") +
+    // Each run starts its display search elsewhere: two runs at once (CI and
+    // a developer, or two suites) would race for the first free number.
+    const std::string cmd = std::string("DBUS_SESSION_BUS_ADDRESS=disabled: xvfb-run -a -n ") +
+                            std::to_string(100 + ::getpid() % 5000) +
+                            " -s '-screen 0 640x480x24' " +
                             SDL_PROBE + " '" + dir.str() + "' >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     Picture screen, root;

@@ -156,6 +156,38 @@ void ensure_arrow(Cursors& c) {
     c.loaded.emplace("s:#32512", c.current);
 }
 
+using Resources = std::map<std::string, std::vector<uint8_t>>;
+using Maker = HANDLE (*)(Cursors&, uintptr_t id, const std::vector<uint8_t>* file);
+
+// What loading a cursor and an icon share: a standard one by number (no
+// instance) or a resource by name, made once and shared after, as in
+// Windows. `make` gets the standard number, or the resource's bytes.
+HANDLE load_shared(HINSTANCE instance, LPCSTR name, const char* kind, uintptr_t last_standard,
+                   Resources Cursors::*resources, Maker make) {
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    Cursors& c = cursors();
+    std::lock_guard lock(c.mutex);
+    ensure_arrow(c);
+    const std::string key = kind + std::string(instance ? "p:" : "s:") + key_of(name);
+    if (auto it = c.loaded.find(key); it != c.loaded.end()) return it->second;
+    HANDLE h = nullptr;
+    if (!instance) {
+        const auto id = reinterpret_cast<uintptr_t>(name);
+        if (id >= 32512 && id <= last_standard) h = make(c, id, nullptr);
+    } else if (auto it = (c.*resources).find(key_of(name)); it != (c.*resources).end()) {
+        h = make(c, 0, &it->second);
+    }
+    if (!h) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    }
+    c.loaded.emplace(key, h);
+    return h;
+}
+
 }  // namespace
 
 namespace win32 {
@@ -188,64 +220,25 @@ bool cursor_image(HCURSOR cursor, CursorImage& out) {
 extern "C" {
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
-    if (!name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    Cursors& c = cursors();
-    std::lock_guard lock(c.mutex);
-    ensure_arrow(c);
-    const std::string key = (instance ? "p:" : "s:") + key_of(name);
-    // Loading the same cursor again gives the same handle, as with shared
-    // cursors in Windows.
-    if (auto it = c.loaded.find(key); it != c.loaded.end()) return it->second;
-    win32::CursorImage image;
-    if (!instance) {
-        const auto id = reinterpret_cast<uintptr_t>(name);
-        if (id < 32512 || id > 32651) {
-            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-            return nullptr;
-        }
-        image = standard(id);
-    } else {
-        auto it = c.resources.find(key_of(name));
-        if (it == c.resources.end() || !parse_cur(it->second, image)) {
-            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-            return nullptr;
-        }
-    }
-    HCURSOR h = add(c, std::move(image));
-    c.loaded.emplace(key, h);
-    return h;
+    return load_shared(instance, name, "", 32651, &Cursors::resources,
+                       [](Cursors& c, uintptr_t id, const std::vector<uint8_t>* file) -> HANDLE {
+                           win32::CursorImage image;
+                           if (file && !parse_cur(*file, image)) return nullptr;
+                           if (!file) image = standard(id);
+                           return add(c, std::move(image));
+                       });
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
-    if (!name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    Cursors& c = cursors();
-    std::lock_guard lock(c.mutex);
-    const std::string key = (instance ? "icon p:" : "icon s:") + key_of(name);
-    if (auto it = c.loaded.find(key); it != c.loaded.end()) return it->second;
-    if (!instance) {
-        const auto id = reinterpret_cast<uintptr_t>(name);
-        if (id < 32512 || id > 32517) {
-            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-            return nullptr;
-        }
-    } else {
-        auto it = c.icon_resources.find(key_of(name));
-        if (it == c.icon_resources.end() || !valid_ico(it->second)) {
-            SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-            return nullptr;
-        }
-    }
-    // Icons share the cursors' handle numbers, but are no cursor images.
-    const auto h = reinterpret_cast<HICON>(c.next);
-    c.next += 4;
-    c.loaded.emplace(key, h);
-    return h;
+    return load_shared(instance, name, "icon ", 32517, &Cursors::icon_resources,
+                       [](Cursors& c, uintptr_t, const std::vector<uint8_t>* file) -> HANDLE {
+                           if (file && !valid_ico(*file)) return nullptr;
+                           // Icons share the cursors' handle numbers, but are no
+                           // cursor images.
+                           const auto h = reinterpret_cast<HANDLE>(c.next);
+                           c.next += 4;
+                           return h;
+                       });
 }
 
 HCURSOR WINAPI SetCursor(HCURSOR cursor) {
