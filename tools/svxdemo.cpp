@@ -2,6 +2,7 @@
 // timer on its background thread for a second, and shuts it down.
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "sonvex.h"
 #include "win32/kernel.h"
@@ -11,7 +12,14 @@ std::atomic<int> ticks{0};
 void SVXCALLBACK on_timer(uintptr_t) { ticks.fetch_add(1, std::memory_order_relaxed); }
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+        std::fprintf(help ? stdout : stderr,
+                     "usage: svxdemo\nStarts sonvex32 and runs a 100 Hz timer on its background "
+                     "thread for a second.\n");
+        return help ? 0 : 2;
+    }
     if (SVX_startup() != 1) {
         std::fprintf(stderr, "sonvex32 did not start: %s\n", SVX_last_error());
         return 1;

@@ -1,10 +1,18 @@
 // Shows what a Windows program sees through the stand-in on this machine:
 // its folders, its profile settings, the clock and the platform.
 #include <cstdio>
+#include <cstring>
 
 #include "win32/kernel.h"
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
+        std::fprintf(help ? stdout : stderr,
+                     "usage: w32info\nShows what a Windows program sees here: its folders, "
+                     "WIN.INI settings, clock and platform (see the WIN32_* variables).\n");
+        return help ? 0 : 2;
+    }
     char text[MAX_PATH];
     GetWindowsDirectoryA(text, sizeof text);
     std::printf("Windows folder:   %s\n", text);
