@@ -46,7 +46,6 @@ public:
         const auto* bytes = static_cast<const uint8_t*>(frames);
         auto last_progress = Clock::now();
         while (count > 0) {
-            if (interrupted_.exchange(false)) return SinkStatus::interrupted;
             snd_pcm_sframes_t n = snd_pcm_writei(pcm_, bytes, count);
             if (n > 0) {
                 bytes += size_t(n) * format_.frame_bytes();
@@ -70,7 +69,6 @@ public:
     SinkStatus wait_room() override {
         const auto start = Clock::now();
         for (;;) {
-            if (interrupted_.exchange(false)) return SinkStatus::interrupted;
             if (Clock::now() - start > kStallLimit) return SinkStatus::failed;
             snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
             if (avail >= snd_pcm_sframes_t(room_)) return SinkStatus::ok;
@@ -93,7 +91,6 @@ public:
         uint64_t seen = played();
         auto last_progress = Clock::now();
         while (seen < position) {
-            if (interrupted_.exchange(false)) return SinkStatus::interrupted;
             if (snd_pcm_state(pcm_) == SND_PCM_STATE_DISCONNECTED) return SinkStatus::failed;
             // Frames below the start threshold wait for a start.
             if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
@@ -111,14 +108,6 @@ public:
         return SinkStatus::ok;
     }
 
-    void discard() override {
-        snd_pcm_drop(pcm_);
-        snd_pcm_prepare(pcm_);
-        played_ = written_;
-        interrupted_ = false;
-    }
-
-    void interrupt() override { interrupted_ = true; }
 
 private:
     void update_played() {
@@ -149,7 +138,6 @@ private:
     const uint32_t room_;  // free frames that make room for a period
     uint64_t written_ = 0;
     uint64_t played_ = 0;
-    std::atomic<bool> interrupted_{false};
 };
 
 // Sets the format and about 10 ms periods; the result of open_alsa_sink.

@@ -50,11 +50,6 @@ bool ClockedSink::stop_reason(SinkStatus& status) {
         status = SinkStatus::failed;
         return true;
     }
-    if (interrupted_) {
-        interrupted_ = false;
-        status = SinkStatus::interrupted;
-        return true;
-    }
     return false;
 }
 
@@ -118,22 +113,6 @@ SinkStatus ClockedSink::wait_played(uint64_t position) {
         if (stop_reason(status)) return status;
         wake_.wait_until(lock, front_end_);
     }
-}
-
-void ClockedSink::discard() {
-    std::lock_guard lock(mutex_);
-    for (Period& period : queue_) {
-        if (keeps_frames()) spare_.push_back(std::move(period.frames));
-    }
-    queue_.clear();
-    played_ = written_;
-    interrupted_ = false;
-}
-
-void ClockedSink::interrupt() {
-    std::lock_guard lock(mutex_);
-    interrupted_ = true;
-    wake_.notify_all();
 }
 
 // ---- WAV writer ----------------------------------------------------------

@@ -31,8 +31,6 @@ public:
     SinkStatus wait_room() override;
     uint64_t played() override;
     SinkStatus wait_played(uint64_t position) override;
-    void discard() override;
-    void interrupt() override;
 
 protected:
     // A period has finished playing; runs with the sink's lock held. The
@@ -76,7 +74,6 @@ private:
     Clock::time_point front_end_{};  // when the front period has played
     uint64_t written_ = 0;
     uint64_t played_ = 0;
-    bool interrupted_ = false;
     bool failed_ = false;
 };
 

@@ -22,12 +22,10 @@ struct PcmFormat {
 
 enum class SinkStatus {
     ok,
-    interrupted,  // interrupt() was called; the caller should discard()
-    failed,       // the device is gone; the sink is of no further use
+    failed,  // the device is gone; the sink is of no further use
 };
 
-// One thread feeds a sink (write, wait_played, discard); interrupt() may
-// come from any thread. Positions count frames since the sink opened.
+// One thread feeds a sink. Positions count frames since the sink opened.
 class PcmSink {
 public:
     virtual ~PcmSink() = default;
@@ -40,8 +38,7 @@ public:
     virtual uint32_t period_frames() const = 0;
 
     // Hands frames to the device, blocking while its buffer is full (about
-    // a period at a time). After `interrupted` some of them may have been
-    // taken: discard() brings the positions back in step.
+    // a period at a time).
     virtual SinkStatus write(const void* frames, uint32_t count) = 0;
     // Blocks until a period can be written without blocking, so that a
     // caller takes its data as late as it can.
@@ -51,11 +48,6 @@ public:
     // Blocks until played() reaches `position` (capped at what has been
     // written).
     virtual SinkStatus wait_played(uint64_t position) = 0;
-    // Drops every frame written but not yet played, and a pending
-    // interrupt: afterwards played() equals what has been written.
-    virtual void discard() = 0;
-    // Makes the current or next blocking call return `interrupted`.
-    virtual void interrupt() = 0;
 };
 
 // Checks a format against the configured device without keeping it open.
