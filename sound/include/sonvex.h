@@ -69,6 +69,11 @@ typedef int32_t HSVXTIMER;
 typedef void(SVXCALLBACK* SVXTIMERCB)(uintptr_t user);
 
 /* ---- Core: start-up, preferences, errors, lock, memory, clocks ---- */
+/* The thread that calls SVX_startup is suspended for a moment, by a
+ * signal, whenever a device hands a buffer back (and around every
+ * background tick while SVX_PREF_SUSPEND_FOREGROUND is set). On Linux a
+ * sleep, poll or select on that thread may then return early with EINTR:
+ * go on waiting for the time that is left. */
 SVXAPI int32_t SVX_startup(void);
 SVXAPI void SVX_shutdown(void);
 SVXAPI void* SVX_mem_alloc_lock(int32_t bytes);
