@@ -16,6 +16,14 @@ namespace {
 std::mutex g_open;  // open and close
 std::unique_ptr<Synth> g_engine;
 std::atomic<Synth*> g_current{nullptr};
+// Callbacks of the MIDI driver inside the engine right now: close waits for
+// them, as the driver may be calling from its own service tick.
+std::atomic<int> g_in_callback{0};
+
+struct InCallback {
+    InCallback() { g_in_callback.fetch_add(1); }
+    ~InCallback() { g_in_callback.fetch_sub(1); }
+};
 
 Synth* engine_of(uintptr_t handle) {
     Synth* s = g_current.load();
@@ -24,12 +32,14 @@ Synth* engine_of(uintptr_t handle) {
 
 int32_t SVXCALLBACK engine_event(HMDIDRIVER driver, HSEQUENCE sequence, int32_t status,
                                  int32_t data1, int32_t data2) {
+    InCallback in;
     Synth* s = g_current.load();
     if (!s || s->midi != driver) return 0;
     return intercept_event(*s, sequence, status, data1, data2);
 }
 
 int32_t SVXCALLBACK engine_timbre(HMDIDRIVER driver, int32_t bank, int32_t patch) {
+    InCallback in;
     Synth* s = g_current.load();
     if (!s || s->midi != driver) return 0;
     return has_timbre(*s, bank, patch);
@@ -99,6 +109,10 @@ int32_t DLSClose(uintptr_t handle, uint32_t) {
     }
     SVX_release_timer_handle(s->timer);
     g_current = nullptr;
+    // A callback on the driver's service thread ends within its tick; the
+    // service thread itself never waits here for its own.
+    if (background_count == 0)
+        for (int i = 0; i < 10000 && g_in_callback.load() != 0; ++i) Sleep(1);
     SVX_delay(1);
     unload_all(*s);
     g_engine.reset();

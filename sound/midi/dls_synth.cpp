@@ -135,8 +135,8 @@ void drain_events(Synth& s) {
             note_on(s, e);
         } else if (kind == 0x80 || kind == 0x90) {
             note_off(s, e.channel, e.data1);
-        } else if (kind == 0xB0 && e.data1 == 64) {
-            s.pedal[e.channel] = e.data2 >= 64;
+        } else if (kind == 0xB0 && (e.data1 == 64 || e.data1 == 121)) {
+            s.pedal[e.channel] = e.data1 == 64 && e.data2 >= 64;
             if (!s.pedal[e.channel])
                 for (Voice& v : s.voices)
                     if (v.active && v.sustained && v.channel == e.channel) release_voice(v);
@@ -356,9 +356,10 @@ int32_t has_timbre(Synth& s, int bank, int patch) {
 
 int32_t intercept_event(Synth& s, HSEQUENCE sequence, int status, int data1, int data2) {
     const bool pass = preference(SVX_PREF_DLS_PASS_MIDI) != 0;
+    const int original = status;
     auto decline = [&]() -> int32_t {
         if (!pass) return 1;
-        return s.previous_event ? s.previous_event(s.midi, sequence, status, data1, data2) : 0;
+        return s.previous_event ? s.previous_event(s.midi, sequence, original, data1, data2) : 0;
     };
     const int kind = status & 0xF0, channel = status & 0x0F;
 

@@ -3,6 +3,7 @@
 #include "midi/wavesynth.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "core/ops.h"
@@ -40,6 +41,14 @@ struct Synth {
     int32_t voice_count;
     uint32_t counter;
     size_t library_size;
+};
+
+// Callbacks inside a synthesizer right now: destroy waits for them, as the
+// driver may be calling from its own service tick.
+std::atomic<int> g_in_callback{0};
+struct InCallback {
+    InCallback() { g_in_callback.fetch_add(1); }
+    ~InCallback() { g_in_callback.fetch_sub(1); }
 };
 
 Synth* synth_of(HMDIDRIVER driver) {
@@ -98,6 +107,7 @@ int32_t note_on(Synth& w, int channel, int key, int velocity) {
 
 int32_t SVXCALLBACK on_event(HMDIDRIVER driver, HSEQUENCE sequence, int32_t status, int32_t data1,
                              int32_t data2) {
+    InCallback in;
     Synth* w = synth_of(driver);
     if (!w) return 0;
     auto pass = [&]() -> int32_t {
@@ -151,6 +161,7 @@ int32_t SVXCALLBACK on_event(HMDIDRIVER driver, HSEQUENCE sequence, int32_t stat
 }
 
 int32_t SVXCALLBACK on_timbre(HMDIDRIVER driver, int32_t bank, int32_t patch) {
+    InCallback in;
     Synth* w = synth_of(driver);
     if (!w) return 0;
     return find_entry(w->library, w->library_size, bank, patch) ? 1 : 0;
@@ -240,11 +251,13 @@ HWAVESYNTH SVX_create_wave_synthesizer(HDIGDRIVER digital, HMDIDRIVER midi, cons
 void SVX_destroy_wave_synthesizer(HWAVESYNTH handle) {
     auto* w = reinterpret_cast<Synth*>(handle);
     if (!w) return;
-    for (int i = 0; i < w->voice_count; ++i) ::SVX_release_sample_handle(w->samples[i]);
     op::SVX_register_event_callback(w->midi, w->previous_event);
     op::SVX_register_timbre_callback(w->midi, w->previous_timbre);
     midi::MidiDriver* driver = midi::driver_of(w->midi);
     if (driver && driver->wave_synthesizer == w) driver->wave_synthesizer = nullptr;
+    if (background_count == 0)
+        for (int i = 0; i < 10000 && g_in_callback.load() != 0; ++i) Sleep(1);
+    for (int i = 0; i < w->voice_count; ++i) ::SVX_release_sample_handle(w->samples[i]);
     SVX_mem_free_lock(w);
 }
 
