@@ -13,6 +13,7 @@
 
 #include "dls_fixture.h"
 #include "midi/dls_collection.h"
+#include "midi/dls_envelope.h"
 #include "midi/dls_synth.h"
 #include "midi/dls_voice.h"
 #include "sonvex.h"
@@ -326,6 +327,44 @@ TEST(DlsMixer, AveragingStepsOf256OrMoreAreBoundedByTheReciprocalTable) {
         EXPECT_NE(out[19], 0) << std::hex << step;
         EXPECT_EQ(out[20], 0) << std::hex << step;
     }
+}
+
+// ---- envelopes and units ----
+
+TEST(DlsEnvelope, UnitConversions) {
+    const double tick = 1e6 / 120;
+    EXPECT_DOUBLE_EQ(ticks_of_timecents(0, tick), 120);                  // 1 s
+    EXPECT_DOUBLE_EQ(ticks_of_timecents(-1200 * 65536, tick), 60);       // half of it
+    EXPECT_DOUBLE_EQ(ticks_of_timecents(kAbsent, tick), 0);              // absolute zero
+    EXPECT_NEAR(lfo_hertz(kDefaultArticulation[kLfoFrequency]), 5.0, 0.01);
+    EXPECT_DOUBLE_EQ(lfo_hertz(6900 * 65536), 440);
+    EXPECT_DOUBLE_EQ(decibels_of(int32_t(0xFC400000)), -96);
+    EXPECT_EQ(gain_of(0), 2047);
+    EXPECT_EQ(gain_of(-3), 2047);
+    EXPECT_EQ(gain_of(20 * std::log10(2.0)), 1023);
+    EXPECT_EQ(gain_of(999), 0);
+    EXPECT_DOUBLE_EQ(square_law_decibels(127), 0);
+    EXPECT_EQ(square_law_decibels(0), 999);
+}
+
+TEST(DlsEnvelope, AttackDecaySustainRelease) {
+    Envelope e;
+    e.start(4, 2, 0.5, 4);  // start() takes the first step
+    std::vector<double> levels{e.level};
+    for (int i = 0; i < 6; ++i) {
+        e.advance();
+        levels.push_back(e.level);
+    }
+    EXPECT_EQ(levels, (std::vector<double>{0.25, 0.5, 0.75, 1, 0.5, 0.5, 0.5}));
+    EXPECT_EQ(e.state, Envelope::sustain);
+    e.release_now();
+    e.advance();
+    EXPECT_EQ(e.level, 0.25);
+    e.advance();
+    EXPECT_EQ(e.state, Envelope::done);
+    Envelope instant;
+    instant.start(0, 0, 1, 0);
+    EXPECT_EQ(instant.level, 1);
 }
 
 // ---- output conversion ----
