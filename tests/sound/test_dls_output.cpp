@@ -197,6 +197,12 @@ TEST_F(DlsOutput, FrontEndFailuresSayWhy) {
     EXPECT_EQ(SVX_DLS_open(midi_driver_, digital_, KERNEL_LIBRARY, 0, 22050, 16, 2), nullptr);
     EXPECT_STREQ(SVX_last_error(), "DLS library functions not found - probably not a DLS DLL.");
 
+    std::vector<HSAMPLE> all;
+    while (HSAMPLE s = SVX_allocate_sample_handle(digital_)) all.push_back(s);
+    EXPECT_EQ(SVX_DLS_open(midi_driver_, digital_, nullptr, 0, 22050, 16, 2), nullptr);
+    EXPECT_STREQ(SVX_last_error(), "Unable to allocate a sample handle.");
+    for (HSAMPLE s : all) SVX_release_sample_handle(s);
+
     HDLSDEVICE dls = SVX_DLS_open(midi_driver_, digital_, nullptr, 0, 22050, 16, 2);
     ASSERT_NE(dls, nullptr) << SVX_last_error();
     EXPECT_EQ(SVX_DLS_open(midi_driver_, digital_, nullptr, 0, 22050, 16, 2), nullptr);
@@ -263,6 +269,10 @@ TEST_F(DlsOutput, AnEngineLibraryIsLoadedByNameAndGetsMemoryImagesThroughATempor
     HDLSDEVICE dls = SVX_DLS_open(midi_driver_, digital_, TEST_DLS_ENGINE, 0, 22050, 16, 2);
     ASSERT_NE(dls, nullptr) << SVX_last_error();
     const Bytes image = looped_collection(22050);
+    setenv("TMP", "C:\\no such folder", 1);
+    EXPECT_EQ(SVX_DLS_load_memory(dls, block(image), 0), nullptr);
+    EXPECT_STREQ(SVX_last_error(), "Could not write temporary DLS file.");
+    unsetenv("TMP");
     HDLSFILEID file = SVX_DLS_load_memory(dls, block(image), 0);
     ASSERT_NE(file, nullptr) << SVX_last_error();
     char temp[MAX_PATH];
