@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "digital/driver.h"
 #include "digital_support.h"
 #include "midi/mididrv.h"
 #include "midi/wavesynth.h"
@@ -204,6 +205,32 @@ TEST_F(WaveSynth, ANoteWhoseProgramHasNoEntryReachesTheDevice) {
     EXPECT_EQ(SVX_active_sample_count(digital_), 1);
     SVX_destroy_wave_synthesizer(w);
     EXPECT_EQ(device_notes(), (std::vector<Bytes>{{0x91, 60, 100}, {0x99, 40, 100}}));
+}
+
+TEST_F(WaveSynth, VolumePanAndPitchFollowTheChannel) {
+    open();
+    HWAVESYNTH w = SVX_create_wave_synthesizer(digital_, midi_, image(library({{0, 0, 60, 88200, 22050}})), 4);
+    ASSERT_NE(w, nullptr);
+    send(0xC0, 0, 0);
+    send(0xB0, 7, 100);
+    send(0xB0, 11, 90);
+    send(0xB0, 10, 30);
+    send(0x90, 72, 80);
+    HSAMPLE playing = nullptr;
+    svx::digital::DigitalDriver* d = svx::digital::driver_of(digital_);
+    for (int i = 0; i < d->sample_count; ++i)
+        if (d->samples[i].status.load() == SVX_PLAYING) playing = reinterpret_cast<HSAMPLE>(&d->samples[i]);
+    ASSERT_NE(playing, nullptr);
+    EXPECT_EQ(SVX_sample_volume(playing), 90 * 100 / 127 * 80 / 127);
+    EXPECT_EQ(SVX_sample_pan(playing), 30);
+    EXPECT_EQ(SVX_sample_playback_rate(playing), 22050 * 1047 / 523);  // an octave above the root
+    send(0xE0, 0x7F, 0x7F);  // full bend up: two semitones
+    EXPECT_EQ(SVX_sample_playback_rate(playing), 22050 * 1047 / 523 * 1175 / 1047);
+    send(0xB0, 7, 127);
+    EXPECT_EQ(SVX_sample_volume(playing), 90 * 127 / 127 * 80 / 127);
+    send(0xB0, 123, 0);
+    EXPECT_EQ(SVX_active_sample_count(digital_), 0);
+    SVX_destroy_wave_synthesizer(w);
 }
 
 }  // namespace
