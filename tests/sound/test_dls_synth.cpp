@@ -65,15 +65,15 @@ TEST(DlsParser, ReadsWavesInstrumentsRegionsAndArticulationsInAnyChunkOrder) {
     for (const char* order : {"cipw", "wpic", "pwci", "iwpc"}) {
         for (bool reversed : {false, true}) {
             SCOPED_TRACE(std::string(order) + (reversed ? " reversed pool" : ""));
-            fx::Collection spec = sample_collection();
-            spec.order = order;
-            spec.reversed_pool = reversed;
-            spec.instruments[0].articulation_first = reversed;
-            spec.waves[0].wsmp_first = reversed;
+            fx::Collection layout = sample_collection();
+            layout.order = order;
+            layout.reversed_pool = reversed;
+            layout.instruments[0].articulation_first = reversed;
+            layout.waves[0].wsmp_first = reversed;
             if (reversed)
-                for (auto& i : spec.instruments)
+                for (auto& i : layout.instruments)
                     for (auto& r : i.regions) r.wave = 1 - r.wave;
-            const Exact image(fx::build(spec));
+            const Exact image(fx::build(layout));
             Collection c;
             ASSERT_EQ(parse(image, c), kOk);
             EXPECT_EQ(c.instrument_count, 2u);
