@@ -18,7 +18,9 @@ public:
         char* made = mkdtemp(pattern.data());
         path_ = made ? made : "";
     }
+    // KD_KEEP_SCRATCH=1 keeps the folder, to look at what a failed test left.
     ~ScratchDir() {
+        if (const char* keep = std::getenv("KD_KEEP_SCRATCH"); keep && *keep == '1') return;
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }

@@ -9,6 +9,7 @@
 
 #include "digital/driver.h"
 #include "digital_support.h"
+#include "thread_checker.h"
 #include "win32/kernel.h"
 
 namespace {
@@ -234,6 +235,7 @@ TEST_F(Playback, LoopBlockWithLoopCountZeroRepeats) {
 }
 
 TEST_F(Playback, ADoubleBufferedSampleNotFedStarvesSilentlyAndGoesOnWithTheNextLoad) {
+    SKIP_REAL_TIME_UNDER_THREAD_CHECKER();
     HDIGDRIVER driver = open(22050, 1, 16);
     ASSERT_NE(driver, nullptr);
     const Bytes first = loud8(3000, 3), second = loud8(2000, 4);
@@ -293,6 +295,7 @@ TEST_F(Playback, AnAllocatedFileSampleReleasesItselfAtTheEnd) {
 // Released and reacquired while playing, on waveOut and on DirectSound:
 // the capture keeps what was heard before, and the sample goes on after.
 TEST_F(Playback, ReleaseAndReacquireKeepWhatWasHeardInOneCapture) {
+    SKIP_REAL_TIME_UNDER_THREAD_CHECKER();
     for (int waveout : {1, 0}) {
         SCOPED_TRACE(waveout ? "waveOut" : "DirectSound");
         const auto capture = drive_.path() / (waveout ? "waveout.wav" : "dsound.wav");

@@ -304,6 +304,11 @@ TEST(Suspend, SelfSuspensionLastsUntilAnotherThreadResumes) {
 }
 
 TEST(Suspend, ThreadBlockedInAWaitStaysStoppedWhenWoken) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer holds a signal back until the thread next enters a
+    // function it intercepts; a wait on a raw futex never does.
+    GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     std::atomic<bool> woke{false};
     HANDLE thread = start([&] {

@@ -74,6 +74,7 @@ struct Window {
     Region update;  // client coordinates
     bool erase = false;
     bool paint_queued = false;
+    int painting = 0;  // BeginPaint without its EndPaint yet: the screen is half drawn
     std::optional<Region> shape;  // window coordinates
     std::vector<LiveDc> dcs;
     bool destroying = false;
@@ -840,7 +841,7 @@ bool window_system_idle() {
         if (!entry.second.empty()) return false;
     for (auto& entry : m.windows) {
         Window& w = *entry.second;
-        if (!w.destroying && !w.update.empty() && shown(m, w)) return false;
+        if (!w.destroying && (!w.update.empty() || w.painting > 0) && shown(m, w)) return false;
     }
     return true;
 }
@@ -1647,9 +1648,16 @@ HDC WINAPI BeginPaint(HWND h, LPPAINTSTRUCT ps) {
         w->update = Region();
         erase = w->erase;
         w->erase = false;
+        ++w->painting;
     }
     HDC dc = make_dc(h, update);
-    if (!dc) return nullptr;
+    if (!dc) {
+        with_window(h, false, [](Manager&, Window& w) {
+            --w.painting;
+            return true;
+        });
+        return nullptr;
+    }
     ps->hdc = dc;
     ps->rcPaint = update.bounds();
     ps->fErase = TRUE;
@@ -1659,6 +1667,10 @@ HDC WINAPI BeginPaint(HWND h, LPPAINTSTRUCT ps) {
 
 BOOL WINAPI EndPaint(HWND h, const PAINTSTRUCT* ps) {
     if (!ps) return FALSE;
+    with_window(h, false, [](Manager&, Window& w) {
+        if (w.painting > 0) --w.painting;
+        return true;
+    });
     return ReleaseDC(h, ps->hdc) ? TRUE : FALSE;
 }
 

@@ -54,8 +54,10 @@ public:
         {
             std::lock_guard lock(sources_mutex_);
             auto at = std::find(sources_.begin(), sources_.end(), source);
-            if (at == sources_.end()) return;
-            sources_.erase(at);
+            if (at != sources_.end()) sources_.erase(at);
+            else if (!dead_.load()) return;
+            // A failed device let its sources go already: its thread has
+            // ended, and is joined once the last of them leaves.
             last = sources_.empty();
         }
         if (last) stop_thread();
