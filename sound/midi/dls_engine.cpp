@@ -104,8 +104,8 @@ int32_t DLSClose(uintptr_t handle, uint32_t) {
     Synth* s = engine_of(handle);
     if (!s) return kNotOpen;
     if (s->midi) {
-        op::SVX_register_event_callback(s->midi, s->previous_event);
-        op::SVX_register_timbre_callback(s->midi, s->previous_timbre);
+        op::SVX_register_event_callback(s->midi, s->previous_event.load());
+        op::SVX_register_timbre_callback(s->midi, s->previous_timbre.load());
     }
     SVX_release_timer_handle(s->timer);
     g_current = nullptr;

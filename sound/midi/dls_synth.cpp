@@ -351,7 +351,8 @@ int32_t has_timbre(Synth& s, int bank, int patch) {
         std::lock_guard lock(s.mutex);
         if (find_instrument(s, uint32_t(bank), uint32_t(patch))) return 1;
     }
-    return s.previous_timbre ? s.previous_timbre(s.midi, bank, patch) : 0;
+    const SVXTIMBRECB previous = s.previous_timbre.load();
+    return previous ? previous(s.midi, bank, patch) : 0;
 }
 
 int32_t intercept_event(Synth& s, HSEQUENCE sequence, int status, int data1, int data2) {
@@ -359,7 +360,8 @@ int32_t intercept_event(Synth& s, HSEQUENCE sequence, int status, int data1, int
     const int original = status;
     auto decline = [&]() -> int32_t {
         if (!pass) return 1;
-        return s.previous_event ? s.previous_event(s.midi, sequence, original, data1, data2) : 0;
+        const SVXEVENTCB previous = s.previous_event.load();
+        return previous ? previous(s.midi, sequence, original, data1, data2) : 0;
     };
     const int kind = status & 0xF0, channel = status & 0x0F;
 

@@ -68,8 +68,10 @@ struct Output {
 struct Synth {
     std::mutex mutex;
     HMDIDRIVER midi = nullptr;
-    SVXEVENTCB previous_event = nullptr;
-    SVXTIMBRECB previous_timbre = nullptr;
+    // The driver's callbacks before ours; the driver may call ours before
+    // these are stored.
+    std::atomic<SVXEVENTCB> previous_event{nullptr};
+    std::atomic<SVXTIMBRECB> previous_timbre{nullptr};
     Output output;
     int32_t rate = 22050;
     bool stereo = true, sixteen_bit = true;

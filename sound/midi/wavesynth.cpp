@@ -32,8 +32,8 @@ struct Synth {
     HMDIDRIVER midi;
     HDIGDRIVER digital;
     const uint8_t* library;
-    SVXEVENTCB previous_event;
-    SVXTIMBRECB previous_timbre;
+    std::atomic<SVXEVENTCB> previous_event;
+    std::atomic<SVXTIMBRECB> previous_timbre;
     Channel channels[16];
     const Entry* instrument[16];
     HSAMPLE samples[kMaxVoices];
@@ -111,7 +111,8 @@ int32_t SVXCALLBACK on_event(HMDIDRIVER driver, HSEQUENCE sequence, int32_t stat
     Synth* w = synth_of(driver);
     if (!w) return 0;
     auto pass = [&]() -> int32_t {
-        return w->previous_event ? w->previous_event(driver, sequence, status, data1, data2) : 0;
+        const SVXEVENTCB previous = w->previous_event.load();
+        return previous ? previous(driver, sequence, status, data1, data2) : 0;
     };
     const int kind = status & 0xF0, channel = status & 0x0F;
     Channel& c = w->channels[channel];
@@ -251,8 +252,8 @@ HWAVESYNTH SVX_create_wave_synthesizer(HDIGDRIVER digital, HMDIDRIVER midi, cons
 void SVX_destroy_wave_synthesizer(HWAVESYNTH handle) {
     auto* w = reinterpret_cast<Synth*>(handle);
     if (!w) return;
-    op::SVX_register_event_callback(w->midi, w->previous_event);
-    op::SVX_register_timbre_callback(w->midi, w->previous_timbre);
+    op::SVX_register_event_callback(w->midi, w->previous_event.load());
+    op::SVX_register_timbre_callback(w->midi, w->previous_timbre.load());
     midi::MidiDriver* driver = midi::driver_of(w->midi);
     if (driver && driver->wave_synthesizer == w) driver->wave_synthesizer = nullptr;
     if (background_count == 0)
