@@ -1,6 +1,7 @@
 // The DLS front end: binds an engine (a library loaded by name, or the
 // built-in one), feeds its output into a double-buffered sample, and keeps
 // the list of loaded collections.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
