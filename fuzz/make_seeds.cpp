@@ -1,12 +1,15 @@
 // Writes the seeds our own code makes: XMIDI sequences with notes, loops,
 // branches, tempo and time signatures; IMA ADPCM images from the library's
-// compressor; and a registry file written by the stand-in's registry.
+// compressor; a DLS collection and its compressed form; and a registry
+// file written by the stand-in's registry.
 // Usage: fuzz_seeds FOLDER (files go to FOLDER/<target>/).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -165,6 +168,71 @@ void registry_seed(const fs::path& folder, const fs::path& drive) {
                   fs::copy_options::overwrite_existing);
 }
 
+
+// A RIFF chunk (little-endian length, padded to an even size).
+Bytes riff(const char* id, const Bytes& data) {
+    Bytes b(id, id + 4);
+    le32(b, uint32_t(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    if (data.size() & 1) b.push_back(0);
+    return b;
+}
+Bytes riff_list(const char* type, std::initializer_list<Bytes> parts) {
+    Bytes data(type, type + 4);
+    for (const Bytes& p : parts) data.insert(data.end(), p.begin(), p.end());
+    return riff("LIST", data);
+}
+
+// A collection of a looped 16-bit wave and an 8-bit one, and the same
+// compressed by the library.
+void dls_seeds(const fs::path& folder) {
+    auto wave = [](int bits, uint32_t rate, const Bytes& data) {
+        Bytes fmt;
+        le16(fmt, 1);
+        le16(fmt, 1);
+        le32(fmt, rate);
+        le32(fmt, rate * uint32_t(bits / 8));
+        le16(fmt, uint32_t(bits / 8));
+        le16(fmt, uint32_t(bits));
+        Bytes wsmp;
+        for (uint32_t v : {20u, 60u | 0u << 16, 0u, 0u, 1u, 16u, 0u, 10u, 100u}) le32(wsmp, v);
+        return riff_list("wave", {riff("fmt ", fmt), riff("data", data), riff("wsmp", wsmp)});
+    };
+    Bytes sine, bytes8;
+    for (int i = 0; i < 300; ++i) le16(sine, uint32_t(uint16_t(int16_t(12000 * std::sin(i * 0.07)))));
+    for (int i = 0; i < 151; ++i) bytes8.push_back(uint8_t(128 + 100 * std::sin(i * 0.2)));
+    const Bytes w0 = wave(16, 22050, sine), w1 = wave(8, 11025, bytes8);
+    Bytes ptbl;
+    for (uint32_t v : {8u, 2u, 0u, uint32_t(w0.size())}) le32(ptbl, v);
+    Bytes pool = w0;
+    pool.insert(pool.end(), w1.begin(), w1.end());
+    Bytes insh, rgnh, wlnk, colh;
+    for (uint32_t v : {1u, 0u, 0u}) le32(insh, v);
+    for (uint32_t v : {0u, 127u, 0u, 127u, 0u, 0u}) le16(rgnh, v);
+    for (uint32_t v : {0u, 0u}) le16(wlnk, v);
+    for (uint32_t v : {1u, 1u}) le32(wlnk, v);
+    le32(colh, 1);
+    Bytes body = {'D', 'L', 'S', ' '};
+    for (const Bytes& part :
+         {riff("colh", colh),
+          riff_list("lins", {riff_list("ins ", {riff("insh", insh),
+                                                riff_list("lrgn", {riff_list("rgn ", {riff("rgnh", rgnh),
+                                                                                      riff("wlnk", wlnk)})})})}),
+          riff("ptbl", ptbl), riff_list("wvpl", {pool})})
+        body.insert(body.end(), part.begin(), part.end());
+    const Bytes dls = riff("RIFF", body);
+    save(folder, "plain.dls", dls);
+    void* block = SVX_mem_alloc_lock(int32_t(dls.size()));
+    std::memcpy(block, dls.data(), dls.size());
+    void* mls = nullptr;
+    uint32_t size = 0;
+    if (SVX_compress_DLS(block, &mls, &size) == 1) {
+        const auto* p = static_cast<const uint8_t*>(mls);
+        save(folder, "compressed.mls", Bytes(p, p + size));
+        SVX_mem_free_lock(mls);
+    }
+    SVX_mem_free_lock(block);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,6 +249,7 @@ int main(int argc, char** argv) {
     if (SVX_startup() != 1) return 1;
     xmidi_seeds(out / "xmidi");
     adpcm_seeds(out / "wav", out / "adpcm");
+    dls_seeds(out / "dls");
     SVX_shutdown();
     registry_seed(out / "registry", drive);
     fs::remove_all(drive);

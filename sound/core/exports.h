@@ -315,6 +315,66 @@
       (const void* image, uint32_t size, char** text, uint32_t* text_size, uint32_t flags),  \
       (image, size, text, text_size, flags), "0x%lX,%lu,0x%lX,0x%lX,%lu", SVX_RESULT_D)
 
+#define SVX_DLS_EXPORTS(X)                                                                    \
+    X(traced, HDLSDEVICE, SVX_DLS_open,                                                      \
+      (HMDIDRIVER midi, HDIGDRIVER digital, const char* library, uint32_t flags, int32_t rate, \
+       int32_t bits, int32_t channels),                                                      \
+      (midi, digital, library, flags, rate, bits, channels),                                 \
+      "0x%lX,0x%lX,%s,%lu,%ld,%ld,%ld", SVX_RESULT_X)                                        \
+    X(traced, void, SVX_DLS_close, (HDLSDEVICE dls, uint32_t flags), (dls, flags),           \
+      "0x%lX,%lu", SVX_NO_RESULT)                                                            \
+    X(traced, HDLSFILEID, SVX_DLS_load_file,                                                 \
+      (HDLSDEVICE dls, const char* filename, uint32_t flags), (dls, filename, flags),        \
+      "0x%lX,%s,%lu", SVX_RESULT_X)                                                          \
+    X(traced, HDLSFILEID, SVX_DLS_load_memory,                                               \
+      (HDLSDEVICE dls, const void* image, uint32_t flags), (dls, image, flags),              \
+      "0x%lX,0x%lX,%lu", SVX_RESULT_X)                                                       \
+    X(traced, void, SVX_DLS_unload, (HDLSDEVICE dls, HDLSFILEID file), (dls, file),          \
+      "0x%lX,0x%lX", SVX_NO_RESULT)                                                          \
+    X(traced, int32_t, SVX_DLS_compact, (HDLSDEVICE dls), (dls), "0x%lX", SVX_RESULT_D)      \
+    X(traced, void, SVX_DLS_get_info, (HDLSDEVICE dls, SVXDLSINFO* info, int32_t* cpu),      \
+      (dls, info, cpu), "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                                  \
+    X(traced, int32_t, SVX_compress_DLS,                                                     \
+      (const void* image, void** result, uint32_t* result_size), (image, result, result_size), \
+      "0x%lX,0x%lX,0x%lX", SVX_RESULT_D)                                                     \
+    X(traced, int32_t, SVX_list_DLS,                                                         \
+      (const void* image, char** text, uint32_t* text_size, uint32_t flags),                 \
+      (image, text, text_size, flags), "0x%lX,0x%lX,0x%lX,%lu", SVX_RESULT_D)                \
+    X(traced, HWAVESYNTH, SVX_create_wave_synthesizer,                                       \
+      (HDIGDRIVER digital, HMDIDRIVER midi, const void* library, int32_t voices),            \
+      (digital, midi, library, voices), "0x%lX,0x%lX,0x%lX,%ld", SVX_RESULT_X)               \
+    X(traced, void, SVX_destroy_wave_synthesizer, (HWAVESYNTH synth), (synth), "0x%lX",      \
+      SVX_NO_RESULT)
+
+// The built-in DLS engine's entry points: no frame, as an engine library's
+// would have none.
+#define SVX_DLS_ENGINE_EXPORTS(X)                                                             \
+    X(bare, int32_t, DLSSONVEXOpen,                                                          \
+      (uintptr_t * handle, uint32_t version, HMDIDRIVER midi, uint32_t format_flags,         \
+       int32_t rate, uint32_t buffer_size, void* user, SVXDLSBUFFERREADY ready,              \
+       SVXDLSBUFFERADDRESS address, SVXDLSBUFFERLOAD load),                                  \
+      (handle, version, midi, format_flags, rate, buffer_size, user, ready, address, load),   \
+      "", SVX_NO_RESULT)                                                                     \
+    X(bare, int32_t, DLSOpen, (uintptr_t * handle, HMDIDRIVER midi), (handle, midi), "",     \
+      SVX_NO_RESULT)                                                                         \
+    X(bare, int32_t, DLSClose, (uintptr_t handle, uint32_t flags), (handle, flags), "",      \
+      SVX_NO_RESULT)                                                                         \
+    X(bare, int32_t, DLSLoadFile,                                                            \
+      (uintptr_t handle, uint32_t flags, uint32_t * id, const char* filename),               \
+      (handle, flags, id, filename), "", SVX_NO_RESULT)                                      \
+    X(bare, int32_t, DLSLoadMemFile,                                                         \
+      (uintptr_t handle, uint32_t flags, uint32_t * id, const void* image),                  \
+      (handle, flags, id, image), "", SVX_NO_RESULT)                                         \
+    X(bare, int32_t, DLSUnloadFile, (uintptr_t handle, uint32_t id), (handle, id), "",       \
+      SVX_NO_RESULT)                                                                         \
+    X(bare, int32_t, DLSUnloadAll, (uintptr_t handle, uint32_t flags), (handle, flags), "",  \
+      SVX_NO_RESULT)                                                                         \
+    X(bare, int32_t, DLSGetInfo, (SVXDLSENGINEINFO * info), (info), "", SVX_NO_RESULT)       \
+    X(bare, int32_t, DLSCompactMemory, (uintptr_t handle), (handle), "", SVX_NO_RESULT)      \
+    X(bare, int32_t, DLSSetAttribute, (uintptr_t handle, int32_t attribute, int32_t value),  \
+      (handle, attribute, value), "", SVX_NO_RESULT)                                         \
+    X(bare, int32_t, DLSSONVEXGetCPU, (uintptr_t handle), (handle), "", SVX_NO_RESULT)
+
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
     SVX_TIMER_EXPORTS(X)    \
@@ -324,4 +384,6 @@
     SVX_SEQUENCE_EXPORTS(X) \
     SVX_ADPCM_EXPORTS(X)    \
     SVX_FILE_EXPORTS(X)     \
-    SVX_CONVERSION_EXPORTS(X)
+    SVX_CONVERSION_EXPORTS(X) \
+    SVX_DLS_EXPORTS(X)        \
+    SVX_DLS_ENGINE_EXPORTS(X)

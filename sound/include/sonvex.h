@@ -343,6 +343,72 @@ SVXAPI int32_t SVX_MIDI_to_XMI(const void* image, uint32_t size, void** xmidi,
 SVXAPI int32_t SVX_list_MIDI(const void* image, uint32_t size, char** text, uint32_t* text_size,
                              uint32_t flags);
 
+/* ---- Downloadable sounds ---- */
+/* Handles are addresses of library records; opaque. */
+typedef struct SVX_DLS_DEVICE* HDLSDEVICE;
+typedef struct SVX_DLS_FILE* HDLSFILEID;
+/* What an engine's DLSGetInfo reports. */
+typedef struct {
+    int32_t max_collections;
+    int32_t reserved;
+    int32_t general_midi;
+    int32_t max_memory;
+} SVXDLSENGINEINFO;
+typedef struct {
+    char name[128]; /* the engine's module file name, or the built-in one's name */
+    SVXDLSENGINEINFO engine;
+} SVXDLSINFO;
+/* `library`: an engine library's file name, null for the built-in one. */
+SVXAPI HDLSDEVICE SVX_DLS_open(HMDIDRIVER midi, HDIGDRIVER digital, const char* library,
+                               uint32_t flags, int32_t rate, int32_t bits, int32_t channels);
+SVXAPI void SVX_DLS_close(HDLSDEVICE dls, uint32_t flags);
+SVXAPI HDLSFILEID SVX_DLS_load_file(HDLSDEVICE dls, const char* filename, uint32_t flags);
+SVXAPI HDLSFILEID SVX_DLS_load_memory(HDLSDEVICE dls, const void* image, uint32_t flags);
+/* Null: unload all; SVX_DLS_UNLOAD_ALL_QUIET: unload all, the engine told with flag 0. */
+#define SVX_DLS_UNLOAD_ALL_QUIET ((HDLSFILEID)(intptr_t)-1)
+SVXAPI void SVX_DLS_unload(HDLSDEVICE dls, HDLSFILEID file);
+SVXAPI int32_t SVX_DLS_compact(HDLSDEVICE dls);
+SVXAPI void SVX_DLS_get_info(HDLSDEVICE dls, SVXDLSINFO* info, int32_t* cpu_percent);
+/* A DLS collection compressed into an "MLS " one, as a new block. */
+SVXAPI int32_t SVX_compress_DLS(const void* image, void** result, uint32_t* result_size);
+/* A listing of a collection; flags bit 0: each region's articulation too. */
+#define SVX_LIST_DLS_ARTICULATION 1
+SVXAPI int32_t SVX_list_DLS(const void* image, char** text, uint32_t* text_size, uint32_t flags);
+
+/* DLS engine entry points, as an engine library exports them; the
+ * library exports its own engine under these names. The engine hands
+ * finished output through the three functions it is opened with: a free
+ * output buffer (-1 none), that buffer's memory, and the buffer filled. */
+typedef int32_t(SVXCALLBACK* SVXDLSBUFFERREADY)(void* user);
+typedef void*(SVXCALLBACK* SVXDLSBUFFERADDRESS)(void* user, int32_t buffer);
+typedef void(SVXCALLBACK* SVXDLSBUFFERLOAD)(void* user, int32_t buffer, uint32_t bytes);
+/* Format flags: bit 0 16-bit, bit 1 stereo. Results: 0 or an error code
+ * (3 already open, 5 bad handle, 8 out of memory, 9 read error, 10 file
+ * cannot be opened, 11 not a DLS collection, 15 not supported, 17 not open). */
+SVXAPI int32_t DLSSONVEXOpen(uintptr_t* handle, uint32_t version, HMDIDRIVER midi,
+                             uint32_t format_flags, int32_t rate, uint32_t buffer_size,
+                             void* user, SVXDLSBUFFERREADY ready, SVXDLSBUFFERADDRESS address,
+                             SVXDLSBUFFERLOAD load);
+SVXAPI int32_t DLSOpen(uintptr_t* handle, HMDIDRIVER midi);
+SVXAPI int32_t DLSClose(uintptr_t handle, uint32_t flags);
+SVXAPI int32_t DLSLoadFile(uintptr_t handle, uint32_t flags, uint32_t* id, const char* filename);
+SVXAPI int32_t DLSLoadMemFile(uintptr_t handle, uint32_t flags, uint32_t* id, const void* image);
+SVXAPI int32_t DLSUnloadFile(uintptr_t handle, uint32_t id);
+SVXAPI int32_t DLSUnloadAll(uintptr_t handle, uint32_t flags);
+SVXAPI int32_t DLSGetInfo(SVXDLSENGINEINFO* info);
+SVXAPI int32_t DLSCompactMemory(uintptr_t handle);
+SVXAPI int32_t DLSSetAttribute(uintptr_t handle, int32_t attribute, int32_t value);
+SVXAPI int32_t DLSSONVEXGetCPU(uintptr_t handle);
+
+/* ---- Wave synthesizer ---- */
+typedef struct SVX_WAVE_SYNTHESIZER* HWAVESYNTH;
+/* A wave library: 32-byte entries (bank, patch, root key, data offset from
+ * the image start, data bytes, sample format, signed flag, rate), ended by
+ * bank -1, at most 512. Drums: bank 127, patch = key. */
+SVXAPI HWAVESYNTH SVX_create_wave_synthesizer(HDIGDRIVER digital, HMDIDRIVER midi,
+                                              const void* library, int32_t voices);
+SVXAPI void SVX_destroy_wave_synthesizer(HWAVESYNTH synth);
+
 #ifdef __cplusplus
 }
 #endif

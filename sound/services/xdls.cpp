@@ -7,6 +7,7 @@
 
 #include "core/ops.h"
 #include "digital/sample.h"
+#include "midi/dls_compress.h"
 #include "services/chunks.h"
 #include "services/outbuf.h"
 
@@ -343,14 +344,17 @@ int32_t SVX_extract_DLS(const void* data, uint32_t size, void** xmidi, uint32_t*
         ::SVX_set_error("Unknown file type.");
         return 0;
     }
-    if (is_mls) {
-        ::SVX_set_error("Compressed DLS collections cannot be expanded yet.");
-        return 0;
-    }
     uint8_t* dls_block = nullptr;
+    size_t dls_bytes = collection.size;
     if (is_dls) {
         dls_block = copy_block(collection.data, collection.size);
         if (!dls_block) return 0;
+    } else if (is_mls) {
+        std::vector<uint8_t> expanded;
+        if (!dls::expand_collection(collection.data, riff_size(collection), expanded)) return 0;
+        dls_block = copy_block(expanded.data(), expanded.size());
+        if (!dls_block) return 0;
+        dls_bytes = expanded.size();
     }
     if (xmidi_start != SIZE_MAX) {
         uint8_t* x = copy_block(image.data + xmidi_start, xmidi_end - xmidi_start);
@@ -363,7 +367,7 @@ int32_t SVX_extract_DLS(const void* data, uint32_t size, void** xmidi, uint32_t*
     }
     if (dls_block) {
         if (dls) *dls = dls_block; else ::SVX_mem_free_lock(dls_block);
-        put(dls_size, uint32_t(collection.size));
+        put(dls_size, uint32_t(dls_bytes));
     }
     return 1;
 }

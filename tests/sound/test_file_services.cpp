@@ -403,17 +403,18 @@ TEST_F(FileServices, ExtractTakesABareCollectionWhole) {
     EXPECT_EQ(take(d, ds), dls);
 }
 
-TEST_F(FileServices, ExtractOfACompressedCollectionSaysItCannotExpandIt) {
-    Bytes mls = collection({}, 0);
+TEST_F(FileServices, ExtractOfACompressedCollectionWithoutWavesGivesItBackAsDls) {
+    const Bytes dls = collection({{0, 3, {{0, 127, 0}}}}, 0);
+    Bytes mls = dls;
     std::memcpy(&mls[8], "MLS ", 4);
     const Bytes merged = with_xdls(small_xmidi(), mls);
     void* x = nullptr;
     void* d = nullptr;
     uint32_t xs = 0, ds = 0;
-    EXPECT_EQ(SVX_extract_DLS(merged.data(), uint32_t(merged.size()), &x, &xs, &d, &ds), 0);
-    EXPECT_STREQ(SVX_last_error(), "Compressed DLS collections cannot be expanded yet.");
-    EXPECT_EQ(x, nullptr);
-    EXPECT_EQ(d, nullptr);
+    ASSERT_EQ(SVX_extract_DLS(merged.data(), uint32_t(merged.size()), &x, &xs, &d, &ds), 1)
+        << SVX_last_error();
+    EXPECT_EQ(take(x, xs), small_xmidi());
+    EXPECT_EQ(take(d, ds), dls);
 }
 
 TEST_F(FileServices, ExtractReadsNoFurtherThanTheImage) {
