@@ -235,7 +235,13 @@ public:
     MCIERROR pause() override {
         std::lock_guard lock(mutex_);
         if (door_open_ || !readable_) return MCIERR_DEVICE_NOT_READY;
-        if (playing_) paused_ = true;
+        if (playing_ && !paused_) {
+            // The drive holds where play will go on from; what the output
+            // already has plays out meanwhile.
+            paused_ = true;
+            heard_sector_ = cursor_sector();
+            marks_.clear();
+        }
         return 0;
     }
 
@@ -296,9 +302,7 @@ public:
                 mix[i] += int32_t(int64_t(scratch_[i]) * ((left + right) / 2) / 0xFFFF);
             }
         }
-        const Track& now = tracks_[current_];
-        const uint32_t sector = pulled_all_ ? to_ : now.toc.start + uint32_t(frame_ * kSectorsPerSecond / now.format.rate);
-        marks_.push_back({position + made, sector});
+        marks_.push_back({position + made, cursor_sector()});
         return made;
     }
 
@@ -335,6 +339,13 @@ private:
 
     static uint64_t source_frame(const Track& track, uint64_t sectors) {
         return sectors * track.format.rate / kSectorsPerSecond;
+    }
+
+    // Where the next frame to pull lies.
+    uint32_t cursor_sector() const {
+        if (pulled_all_) return to_;
+        const Track& track = tracks_[current_];
+        return track.toc.start + uint32_t(frame_ * kSectorsPerSecond / track.format.rate);
     }
 
     uint32_t disc_end() const {
