@@ -119,7 +119,7 @@ TEST_F(Svxcd, WrongCommandLinesAndMissingDrivesEndWithAReason) {
                           Case{"", "--bogus list", 2, "unknown option --bogus"},
                           Case{"WIN32_CD=none", "list", 1, "WIN32_CD is none"},
                           Case{"WIN32_CD=linux:/dev/no-such-cd", "list", 1, "did not open"},
-                          Case{"", disc_option + " --drive E list", 1, "no CD device on drive E"},
+                          Case{"", disc_option + " --drive E list", 1, "no CD device opens on drive E:"},
                           Case{"", disc_option + " play 4", 1, "the disc has 3 tracks"},
                           Case{"", disc_option + " play 2-1", 1, "not a track or a range"},
                           Case{"", disc_option + " volume 200", 2, "volume takes 0 to 127"}}) {
