@@ -82,9 +82,8 @@ public:
     MCIERROR toc(CdToc& out) override {
         std::lock_guard lock(mutex_);
         out.tracks.clear();
-        if (::ioctl(fd_, CDROM_DRIVE_STATUS, CDSL_CURRENT) != CDS_DISC_OK &&
-            ::ioctl(fd_, CDROM_DRIVE_STATUS, CDSL_CURRENT) != CDS_NO_INFO)
-            return MCIERR_DEVICE_NOT_READY;
+        const int drive = ::ioctl(fd_, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+        if (drive != CDS_DISC_OK && drive != CDS_NO_INFO) return MCIERR_DEVICE_NOT_READY;
         cdrom_tochdr header{};
         if (::ioctl(fd_, CDROMREADTOCHDR, &header) != 0) return from_errno(errno);
         if (header.cdth_trk0 < 1 || header.cdth_trk1 < header.cdth_trk0 ||

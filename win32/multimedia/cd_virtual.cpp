@@ -317,7 +317,7 @@ public:
             heard_sector_ = marks_.front().sector;
             marks_.pop_front();
         }
-        if (playing_ && pulled_all_ && marks_.empty()) {
+        if (playing_ && !paused_ && pulled_all_ && marks_.empty()) {
             // The last frame asked for has been heard: the drive stops there.
             playing_ = paused_ = false;
             stopped_at_ = to_;
