@@ -245,6 +245,40 @@ TEST_F(CdTest, PlayingATrackSendsExactlyItsSamplesAtTheLineVolume) {
     }
 }
 
+// When another source opened the output at 48 kHz first, the 44.1 kHz disc
+// is converted into it: as long as it should be, and as loud.
+TEST_F(CdTest, ADiscJoinsAnOutputOfAnotherRate) {
+    Disc disc;
+    make_wav_disc(disc, 44100);
+    use(disc);
+    const fs::path heard = disc.dir.path() / "heard.wav";
+    ScopedEnv audio("WIN32_AUDIO", "wav:" + heard.string());
+    const WAVEFORMATEX format = mmtest::pcm(2, 16, 48000);
+    HWAVEOUT wave = nullptr;
+    ASSERT_EQ(waveOutOpen(&wave, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), 0u);
+    MCIDEVICEID id = 0;
+    ASSERT_EQ(open_cd(id), 0u);
+    ASSERT_EQ(play(id, MCI_MAKE_MSF(0, 2, 15), MCI_MAKE_MSF(0, 2, 38)), 0u);  // track 2
+    ASSERT_TRUE(wait_stopped(id));
+    close_cd(id);
+    ASSERT_EQ(waveOutClose(wave), 0u);
+
+    const cdtest::Capture capture = cdtest::read_capture(heard);
+    ASSERT_EQ(capture.rate, 48000u);
+    const auto got = cdtest::trimmed(capture.samples, 2);
+    const auto& track = disc.tracks[1];
+    const double want_frames = double(track.size() / 2) * 48000 / 44100;
+    EXPECT_NEAR(double(got.size() / 2), want_frames, 3.0);
+    auto energy = [](const std::vector<int16_t>& s) {
+        double sum = 0;
+        for (int16_t v : s) sum += double(v) * v;
+        return sum / double(s.size());
+    };
+    // Linear interpolation keeps two thirds of white noise's energy; a
+    // stretch lost, doubled or left silent would show.
+    EXPECT_NEAR(energy(got) / energy(track), 2.0 / 3, 0.05);
+}
+
 TEST_F(CdTest, PositionRunsWithWhatIsHeardAndHoldsWhilePaused) {
     Disc disc;
     make_wav_disc(disc, 44100);
