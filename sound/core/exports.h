@@ -375,6 +375,31 @@
       (handle, attribute, value), "", SVX_NO_RESULT)                                         \
     X(bare, int32_t, DLSSONVEXGetCPU, (uintptr_t handle), (handle), "", SVX_NO_RESULT)
 
+#define SVX_REDBOOK_EXPORTS(X)                                                                \
+    X(traced, HREDBOOK, SVX_redbook_open, (int32_t which), (which), "%ld", SVX_RESULT_X)    \
+    X(traced, HREDBOOK, SVX_redbook_open_drive, (int32_t drive), (drive), "%ld",            \
+      SVX_RESULT_X)                                                                          \
+    X(traced, void, SVX_redbook_close, (HREDBOOK hand), (hand), "0x%lX", SVX_NO_RESULT)      \
+    X(traced, void, SVX_redbook_eject, (HREDBOOK hand), (hand), "0x%lX", SVX_NO_RESULT)      \
+    X(traced, void, SVX_redbook_retract, (HREDBOOK hand), (hand), "0x%lX", SVX_NO_RESULT)    \
+    X(traced, int32_t, SVX_redbook_status, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)  \
+    X(traced, int32_t, SVX_redbook_tracks, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)  \
+    X(traced, void, SVX_redbook_track_info,                                                  \
+      (HREDBOOK hand, int32_t track, int32_t* start_ms, int32_t* end_ms),                    \
+      (hand, track, start_ms, end_ms), "0x%lX,%ld,0x%lX,0x%lX", SVX_NO_RESULT)               \
+    X(traced, uint32_t, SVX_redbook_id, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LU)     \
+    X(traced, int32_t, SVX_redbook_position, (HREDBOOK hand), (hand), "0x%lX",              \
+      SVX_RESULT_LD)                                                                         \
+    X(traced, int32_t, SVX_redbook_track, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)   \
+    X(traced, int32_t, SVX_redbook_play, (HREDBOOK hand, int32_t start_ms, int32_t end_ms),  \
+      (hand, start_ms, end_ms), "0x%lX,%ld,%ld", SVX_RESULT_LD)                              \
+    X(traced, int32_t, SVX_redbook_stop, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)    \
+    X(traced, int32_t, SVX_redbook_pause, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)   \
+    X(traced, int32_t, SVX_redbook_resume, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)  \
+    X(traced, int32_t, SVX_redbook_volume, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)  \
+    X(traced, int32_t, SVX_redbook_set_volume, (HREDBOOK hand, int32_t volume),              \
+      (hand, volume), "0x%lX,%ld", SVX_RESULT_LD)
+
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
     SVX_TIMER_EXPORTS(X)    \
@@ -386,4 +411,5 @@
     SVX_FILE_EXPORTS(X)     \
     SVX_CONVERSION_EXPORTS(X) \
     SVX_DLS_EXPORTS(X)        \
-    SVX_DLS_ENGINE_EXPORTS(X)
+    SVX_DLS_ENGINE_EXPORTS(X) \
+    SVX_REDBOOK_EXPORTS(X)

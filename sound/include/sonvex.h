@@ -408,6 +408,39 @@ typedef struct SVX_WAVE_SYNTHESIZER* HWAVESYNTH;
 SVXAPI HWAVESYNTH SVX_create_wave_synthesizer(HDIGDRIVER digital, HMDIDRIVER midi,
                                               const void* library, int32_t voices);
 SVXAPI void SVX_destroy_wave_synthesizer(HWAVESYNTH synth);
+/* ---- Red Book CD audio ---- */
+/* Positions and lengths in milliseconds. The handle is the address of a
+ * library record; opaque. */
+typedef struct SVX_REDBOOK* HREDBOOK;
+#define SVX_REDBOOK_NOT_READY 0
+#define SVX_REDBOOK_PLAYING 1
+#define SVX_REDBOOK_PAUSED 2
+#define SVX_REDBOOK_STOPPED 3
+/* `which` is passed to the device as its number; null when no CD device
+ * opens. */
+SVXAPI HREDBOOK SVX_redbook_open(int32_t which);
+/* The CD device of drive letter `drive` ('D'). */
+SVXAPI HREDBOOK SVX_redbook_open_drive(int32_t drive);
+SVXAPI void SVX_redbook_close(HREDBOOK hand);
+SVXAPI void SVX_redbook_eject(HREDBOOK hand);
+SVXAPI void SVX_redbook_retract(HREDBOOK hand);
+SVXAPI int32_t SVX_redbook_status(HREDBOOK hand);
+SVXAPI int32_t SVX_redbook_tracks(HREDBOOK hand);
+/* Tracks are 1-based; either out pointer may be null. */
+SVXAPI void SVX_redbook_track_info(HREDBOOK hand, int32_t track, int32_t* start_ms,
+                                   int32_t* end_ms);
+SVXAPI uint32_t SVX_redbook_id(HREDBOOK hand);
+SVXAPI int32_t SVX_redbook_position(HREDBOOK hand);
+SVXAPI int32_t SVX_redbook_track(HREDBOOK hand);
+/* Play, stop, pause and resume return the status afterwards. */
+SVXAPI int32_t SVX_redbook_play(HREDBOOK hand, int32_t start_ms, int32_t end_ms);
+SVXAPI int32_t SVX_redbook_stop(HREDBOOK hand);
+SVXAPI int32_t SVX_redbook_pause(HREDBOOK hand);
+SVXAPI int32_t SVX_redbook_resume(HREDBOOK hand);
+/* 0-127, -1 without a volume device. */
+SVXAPI int32_t SVX_redbook_volume(HREDBOOK hand);
+/* 0-127; another value changes nothing. Returns the volume read back. */
+SVXAPI int32_t SVX_redbook_set_volume(HREDBOOK hand, int32_t volume);
 
 #ifdef __cplusplus
 }
