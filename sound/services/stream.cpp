@@ -450,6 +450,10 @@ void size_buffers(Stream& s, HDIGDRIVER driver, int32_t requested) {
     const int64_t minimum =
         std::max<int32_t>(::SVX_minimum_sample_buffer_size(driver, int32_t(s.rate), int32_t(s.format)), 0);
     int64_t size = requested > 0 ? requested / 3 : std::max<int64_t>(s.bytes_per_second / 4, minimum);
+    // The minimum counts ADPCM bytes, but DirectSound starts a sample by
+    // filling two segments of decoded sound, which the first buffer alone
+    // must cover: its block headers leave the minimum just short of that.
+    if (requested <= 0 && is_adpcm(s.format)) size = std::max(size, 2 * minimum);
     size = (size + 4095) / 4096 * 4096;
     if (size == 0) size = 4096;
     // A buffer of whole ADPCM blocks, read in whole blocks: a sample

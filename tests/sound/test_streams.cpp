@@ -252,9 +252,10 @@ protected:
         text += " /";
         for (size_t i = at; i < at + 8 && i < b.size(); ++i) text += " " + std::to_string(b[i]);
         // Where the heard values continue in the expected ones.
-        for (size_t i = at; i < at + 400000 && i + 4 < b.size() && at + 4 < a.size(); ++i)
-            if (std::equal(a.begin() + long(at), a.begin() + long(at + 4), b.begin() + long(i))) {
-                text += " continues at " + std::to_string(i);
+        for (size_t k = 0; k < 8; ++k)
+        for (size_t i = 0; i + 4 < b.size() && at + k + 4 < a.size(); ++i)
+            if (std::equal(a.begin() + long(at + k), a.begin() + long(at + k + 4), b.begin() + long(i))) {
+                text += " heard " + std::to_string(at + k) + " is expected " + std::to_string(i);
                 break;
             }
         return text;
@@ -343,5 +344,347 @@ TEST_P(StreamFormats, PlayAnAdpcmFileMadeBySox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, StreamFormats, ::testing::Values(true, false), output_name);
+
+// ---- modes, loops, pause, positions ----
+
+class StreamPlay : public Streams {
+protected:
+    // A 16-bit stereo 44.1 kHz file of `seconds`, streamed.
+    Sound stereo16(double seconds, uint32_t seed) {
+        return Sound{1, 44100, 2, 16, 0, loud16(size_t(44100 * seconds) * 2, seed)};
+    }
+};
+
+TEST_P(StreamPlay, AShortFileIsReadOnceAndItsFileClosedByTheFirstService) {
+    ASSERT_NE(open_output(22050), nullptr);
+    // 3 x 12288 + 12287 bytes at most: one buffer of the whole data.
+    const Sound sound{1, 22050, 1, 16, 0, loud16(20000, 5)};
+    const std::string path = write("short.wav", wav_file(sound));
+    HSTREAM s = open_stream(path);
+    ASSERT_NE(s, nullptr);
+    int32_t size = 0, memory = 0;
+    SVX_stream_info(s, nullptr, nullptr, &size, &memory);
+    EXPECT_EQ(size, 40000);
+    EXPECT_EQ(memory, 40000);
+    EXPECT_FALSE(DeleteFileA(path.c_str())) << "the stream holds its file";
+    EXPECT_EQ(SVX_service_stream(s, 0), 40000);
+    EXPECT_TRUE(DeleteFileA(path.c_str())) << "and lets it go after reading it";
+    EXPECT_EQ(SVX_service_stream(s, 0), -1);
+    SVX_start_stream(s);
+    EXPECT_EQ(finish(s), heard_as(sound, sound.data));
+}
+
+TEST_P(StreamPlay, LoopsPlayEveryPassWithoutAGap) {
+    ASSERT_NE(open_output(44100), nullptr);
+    const Sound sound = stereo16(0.9, 6);
+    HSTREAM s = open_stream(write("loop.wav", wav_file(sound)));
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(streaming(s));
+    SVX_set_stream_loop_count(s, 3);
+    EXPECT_EQ(SVX_stream_loop_count(s), 3);
+    SVX_start_stream(s);
+    const std::vector<int32_t> expected = heard_as(sound, concat({sound.data, sound.data, sound.data}));
+    const std::vector<int32_t> heard = finish(s);
+    EXPECT_EQ(heard.size(), expected.size());
+    EXPECT_TRUE(heard == expected) << "first difference at " << first_difference(heard, expected);
+}
+
+TEST_P(StreamPlay, ALoopingAdpcmStreamPlaysEachPassFromWholeBlocks) {
+    ASSERT_NE(open_output(22050), nullptr);
+    Sound sound = adpcm_sound(80000, 1, 22050);
+    ASSERT_NE(sound.data.size() % sound.block, 0u) << "the last block is short";
+    HSTREAM s = open_stream(write("adpcm-loop.wav", wav_file(sound)));
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(streaming(s));
+    SVX_set_stream_loop_count(s, 2);
+    SVX_start_stream(s);
+    // The first pass ends in silence up to a whole block; the second pass
+    // starts with a block header.
+    Bytes padded = sound.data;
+    padded.resize((padded.size() + sound.block - 1) / sound.block * sound.block, 0);
+    std::vector<int32_t> expected = heard_as(sound, padded);
+    const std::vector<int32_t> second = heard_as(sound, sound.data);
+    expected.insert(expected.end(), second.begin(), second.end());
+    const std::vector<int32_t> heard = finish(s);
+    EXPECT_EQ(heard.size(), expected.size());
+    EXPECT_TRUE(heard == expected) << "first difference at " << first_difference(heard, expected);
+}
+
+TEST_P(StreamPlay, PauseResumesWhereItWas) {
+    ASSERT_NE(open_output(44100), nullptr);
+    const Sound sound = stereo16(1.5, 7);
+    HSTREAM s = open_stream(write("pause.wav", wav_file(sound)));
+    ASSERT_NE(s, nullptr);
+    SVX_start_stream(s);
+    Sleep(500);
+    EXPECT_EQ(SVX_stream_status(s), SVX_PLAYING);
+    SVX_pause_stream(s, 1);
+    EXPECT_EQ(SVX_stream_status(s), SVX_STOPPED);
+    const int32_t paused_at = SVX_stream_position(s);
+    Sleep(400);
+    EXPECT_EQ(SVX_stream_position(s), paused_at) << "a paused stream stands still";
+    SVX_pause_stream(s, 0);
+    const std::vector<int32_t> heard = without_silence(finish(s));
+    const std::vector<int32_t> expected = heard_as(sound, sound.data);
+    // Heard: the data up to the pause, then on from where it stopped. A
+    // DirectSound buffer resumes a little before where it stopped (what it
+    // had played ahead is played again), never after it.
+    const size_t k = size_t(std::mismatch(heard.begin(), heard.end(), expected.begin(), expected.end()).first -
+                            heard.begin());
+    ASSERT_GE(expected.size(), heard.size() - k);
+    const size_t j = expected.size() - (heard.size() - k);
+    EXPECT_TRUE(std::equal(heard.begin() + long(k), heard.end(), expected.begin() + long(j)))
+        << "the rest is heard in order: " << first_difference(heard, expected);
+    EXPECT_LE(j, k) << "nothing is skipped";
+    EXPECT_LE(k - j, GetParam() ? 0u : 2u * 44100 / 20) << "and hardly anything repeated";
+}
+
+TEST_P(StreamPlay, UnpausingAStreamNeverStartedStartsIt) {
+    ASSERT_NE(open_output(44100), nullptr);
+    const Sound sound = stereo16(1.0, 8);
+    HSTREAM s = open_stream(write("unpause.wav", wav_file(sound)));
+    ASSERT_NE(s, nullptr);
+    SVX_pause_stream(s, 0);
+    EXPECT_EQ(SVX_stream_status(s), SVX_PLAYING);
+    EXPECT_EQ(finish(s), heard_as(sound, sound.data));
+}
+
+TEST_P(StreamPlay, SetPositionMidStreamGoesOnFromThere) {
+    ASSERT_NE(open_output(44100), nullptr);
+    const Sound sound = stereo16(2.0, 9);
+    HSTREAM s = open_stream(write("seek.wav", wav_file(sound)));
+    ASSERT_NE(s, nullptr);
+    int32_t total = 0, current = -1;
+    SVX_stream_ms_position(s, &total, &current);
+    EXPECT_EQ(total, 2000);
+    EXPECT_EQ(current, 0);
+    SVX_start_stream(s);
+    Sleep(400);
+    const int32_t early = SVX_stream_position(s);
+    EXPECT_GT(early, 0);
+    EXPECT_LT(early, int32_t(sound.data.size()) / 2);
+    const int32_t target = int32_t(sound.data.size()) * 3 / 4;  // whole frames
+    SVX_set_stream_ms_position(s, 1500);
+    EXPECT_EQ(SVX_stream_position(s), target);
+    const std::vector<int32_t> heard = without_silence(finish(s));
+    const std::vector<int32_t> all = heard_as(sound, sound.data);
+    const size_t tail = all.size() / 4;
+    ASSERT_GT(heard.size(), tail);
+    EXPECT_TRUE(std::equal(heard.end() - long(tail), heard.end(), all.end() - long(tail)))
+        << "the last quarter follows the jump";
+    const size_t head = heard.size() - tail;
+    EXPECT_TRUE(std::equal(heard.begin(), heard.begin() + long(head), all.begin()))
+        << "after what was heard from the start";
+}
+
+TEST_P(StreamPlay, ReadsFromACallersDescriptorFromWhereItStandsAndLeavesItOpen) {
+    ASSERT_NE(open_output(44100), nullptr);
+    const Sound sound = stereo16(1.0, 10);
+    // The WAV file inside a bigger one, after 1000 bytes of something else.
+    const Bytes file = concat({Bytes(1000, 0x5A), wav_file(sound), Bytes(300, 0x33)});
+    const std::string path = write("pack.bin", file);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(lseek(fd, 1000, SEEK_SET), 1000);
+    HSTREAM s = open_stream("\\\\\\\\" + std::to_string(fd));
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(streaming(s));
+    SVX_set_stream_loop_count(s, 2);  // back to the data's start, inside the pack
+    SVX_start_stream(s);
+    const std::vector<int32_t> expected = heard_as(sound, concat({sound.data, sound.data}));
+    const std::vector<int32_t> heard = finish(s);
+    EXPECT_TRUE(heard == expected) << "first difference at " << first_difference(heard, expected);
+    // Closed stream, open descriptor.
+    char first = 0;
+    EXPECT_EQ(pread(fd, &first, 1, 0), 1);
+    EXPECT_EQ(first, 0x5A);
+    ::close(fd);
+}
+
+std::atomic<int> ends{0};
+void SVXCALLBACK count_end(HSTREAM) { ++ends; }
+
+TEST_P(StreamPlay, AFileCutUnderTheStreamStopsItCleanlyAfterWhatWasRead) {
+    ASSERT_NE(open_output(44100), nullptr);
+    const Sound sound = stereo16(3.0, 11);
+    const Bytes file = wav_file(sound);
+    const std::string path = write("cut.wav", file);
+    HSTREAM s = open_stream(path);
+    ASSERT_NE(s, nullptr);
+    ends = 0;
+    SVX_register_stream_callback(s, &count_end);
+    SVX_start_stream(s);
+    // Cut inside what the stream has not read yet.
+    const size_t data_start = file.size() - sound.data.size();
+    const size_t kept = sound.data.size() / 2;
+    std::filesystem::resize_file(path, data_start + kept);
+    ASSERT_TRUE(wait_for([&] { return SVX_stream_status(s) == -1; }));
+    EXPECT_EQ(SVX_service_stream(s, 0), -1);
+    EXPECT_EQ(SVX_stream_position(s), -1);
+    ASSERT_TRUE(wait_for([&] { return ends.load() == 1; }));
+    Sleep(1000);  // the last buffers play out
+    SVX_close_stream(s);
+    if (GetParam()) EXPECT_TRUE(wait_for([&] { return svx::digital::driver_of(driver_)->playing.load() == 0; }));
+    SVX_waveOutClose(driver_);
+    const Bytes data = testing_support::wav_data(testing_support::read_bytes(capture_));
+    std::vector<int32_t> values;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) values.push_back(int16_t(get16(&data[i])));
+    const std::vector<int32_t> heard = without_silence(values);
+    const std::vector<int32_t> expected = heard_as(sound, Bytes(sound.data.begin(), sound.data.begin() + long(kept)));
+    EXPECT_TRUE(heard == expected) << "first difference at " << first_difference(heard, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, StreamPlay, ::testing::Values(true, false), output_name);
+
+// ---- refusals ----
+
+class StreamOpen : public testing_support::DigitalLibrary {
+protected:
+    void SetUp() override {
+        DigitalLibrary::SetUp();
+        driver_ = open(22050, 2, 16);
+        ASSERT_NE(driver_, nullptr);
+    }
+    std::string write(const std::string& name, const Bytes& bytes) {
+        const auto path = drive_.path() / name;
+        testing_support::write_bytes(path, bytes);
+        return path.string();
+    }
+    void expect_refused(const std::string& name, const char* text) {
+        EXPECT_EQ(SVX_open_stream(driver_, name.c_str(), 0), nullptr);
+        EXPECT_STREQ(SVX_last_error(), text);
+    }
+    HDIGDRIVER driver_ = nullptr;
+};
+
+// Patches bytes of a good file.
+Bytes patched(Bytes b, size_t at, std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), b.begin() + long(at));
+    return b;
+}
+
+TEST_F(StreamOpen, RefusesFilesItCannotPlayOrWhoseSizesLie) {
+    const Sound good{1, 22050, 1, 16, 0, loud16(30000, 3)};
+    const Bytes file = wav_file(good);
+    // Offsets in wav_file's layout: LIST at 12, fmt at 26, fact at 50, data at 62.
+    const size_t fmt = 34, data_length = 66;
+    Bytes no_format;
+    put_text(no_format, "RIFF");
+    put32(no_format, 4 + 8 + 4);
+    put_text(no_format, "WAVEdata");
+    put32(no_format, 4);
+    put32(no_format, 0x01020304);
+    Bytes many_chunks;
+    put_text(many_chunks, "RIFF");
+    put32(many_chunks, 0);
+    put_text(many_chunks, "WAVE");
+    for (int i = 0; i < 5000; ++i) {
+        put_text(many_chunks, "junk");
+        put32(many_chunks, 0);
+    }
+    many_chunks.insert(many_chunks.end(), file.begin() + 26, file.end());
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {
+        {"Empty", {}},
+        {"CutInTheHeader", Bytes(file.begin(), file.begin() + 40)},
+        {"NotRiff", patched(file, 0, {'R', 'I', 'F', 'X'})},
+        {"NotWave", patched(file, 8, {'A', 'V', 'I', ' '})},
+        {"NoFormat", no_format},
+        {"ListLongerThanTheFile", patched(file, 16, {0xF0, 0xFF, 0xFF, 0xFF})},
+        {"FormatLongerThanTheFile", patched(file, 30, {0x00, 0x00, 0x10, 0x00})},
+        {"FormatTooShort", patched(file, 30, {14, 0, 0, 0})},
+        {"DataLongerThanTheFile", patched(file, data_length, {0x00, 0x00, 0x01, 0x00})},
+        {"DataOfFourGigabytes", patched(file, data_length, {0xFF, 0xFF, 0xFF, 0xFF})},
+        {"FloatData", patched(file, fmt, {3, 0})},
+        {"TwelveBits", patched(file, fmt + 14, {12, 0})},
+        {"FourBitsOfPcm", patched(file, fmt + 14, {4, 0})},
+        {"NoChannels", patched(file, fmt + 2, {0, 0})},
+        {"ThreeChannels", patched(file, fmt + 2, {3, 0})},
+        {"RateZero", patched(file, fmt + 4, {0, 0, 0, 0})},
+        {"AdpcmBlockOfOnlyAHeader", patched(patched(file, fmt, {17, 0}), fmt + 12, {4, 0, 4, 0})},
+        {"FiveThousandEmptyChunks", many_chunks},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        expect_refused(write(std::string(c.name) + ".wav", c.bytes), "Error getting sound format.");
+    }
+    // Nothing was kept: every sample handle can still be had.
+    std::vector<HSAMPLE> samples;
+    for (int i = 0; i < SVX_get_preference(SVX_PREF_SAMPLE_HANDLES); ++i) {
+        samples.push_back(SVX_allocate_sample_handle(driver_));
+        EXPECT_NE(samples.back(), nullptr) << i;
+    }
+    for (HSAMPLE sample : samples) SVX_release_sample_handle(sample);
+    // And the good file opens.
+    HSTREAM s = SVX_open_stream(driver_, write("good.wav", file).c_str(), 0);
+    EXPECT_NE(s, nullptr) << SVX_last_error();
+    SVX_close_stream(s);
+}
+
+TEST_F(StreamOpen, NamesThatOpenNoFile) {
+    const int fd = ::open(write("w.bin", Bytes(10)).c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    for (const std::string& name :
+         {(drive_.path() / "missing.wav").string(), std::string("\\\\\\\\"), std::string("\\\\\\\\12x"),
+          std::string("\\\\\\\\99999"), std::string("\\\\\\\\99999999999999999999"),
+          "\\\\\\\\" + std::to_string(fd)}) {
+        SCOPED_TRACE(name);
+        expect_refused(name, "Unable to open file.");
+    }
+    ::close(fd);
+    EXPECT_EQ(SVX_open_stream(nullptr, "x.wav", 0), nullptr);
+    EXPECT_EQ(SVX_open_stream(driver_, nullptr, 0), nullptr);
+}
+
+TEST_F(StreamOpen, NoSampleHandleOrNoTimerIsRefusedAndFreesEverything) {
+    const std::string path = write("ok.wav", wav_file(Sound{1, 22050, 1, 16, 0, loud16(60000, 4)}));
+    std::vector<HSAMPLE> samples;
+    while (HSAMPLE sample = SVX_allocate_sample_handle(driver_)) samples.push_back(sample);
+    expect_refused(path, "Unable to obtain a sample handle.");
+    for (HSAMPLE sample : samples) SVX_release_sample_handle(sample);
+
+    std::vector<HSVXTIMER> timers;
+    for (HSVXTIMER t; (t = SVX_register_timer(nullptr)) != -1;) timers.push_back(t);
+    expect_refused(path, "Out of timer handles.");
+    EXPECT_TRUE(DeleteFileA(path.c_str())) << "the file was closed";
+    write("ok.wav", wav_file(Sound{1, 22050, 1, 16, 0, loud16(60000, 4)}));
+    SVX_release_timer_handle(timers.back());
+    HSTREAM s = SVX_open_stream(driver_, path.c_str(), 0);
+    EXPECT_NE(s, nullptr) << SVX_last_error();
+    SVX_close_stream(s);
+    for (HSVXTIMER t : timers) SVX_release_timer_handle(t);
+}
+
+TEST_F(StreamOpen, SmallCallsOnNullAndOpenStreams) {
+    EXPECT_EQ(SVX_stream_status(nullptr), -1);
+    EXPECT_EQ(SVX_stream_position(nullptr), -1);
+    EXPECT_EQ(SVX_stream_volume(nullptr), -1);
+    EXPECT_EQ(SVX_stream_loop_count(nullptr), -1);
+    EXPECT_EQ(SVX_register_stream_callback(nullptr, &count_end), reinterpret_cast<SVXSTREAMCB>(intptr_t(-1)));
+    SVX_close_stream(nullptr);
+
+    HSTREAM s = SVX_open_stream(driver_, write("a.wav", wav_file(Sound{1, 22050, 1, 16, 0, loud16(60000, 4)})).c_str(), 0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SVX_register_stream_callback(s, &count_end), nullptr);
+    EXPECT_EQ(SVX_register_stream_callback(s, nullptr), &count_end);
+    SVX_set_stream_user_data(s, 7, uintptr_t(&ends));
+    EXPECT_EQ(SVX_stream_user_data(s, 7), uintptr_t(&ends));
+    EXPECT_EQ(SVX_stream_user_data(s, 8), 0u);
+    EXPECT_EQ(SVX_auto_service_stream(s, 0), 0);
+    EXPECT_EQ(SVX_stream_status(s), SVX_DONE);
+    SVX_set_stream_playback_rate(s, 11025);
+    EXPECT_EQ(SVX_stream_playback_rate(s), 11025);
+    int32_t memory = 0;
+    SVX_stream_info(s, nullptr, nullptr, nullptr, &memory);
+    EXPECT_EQ(memory % (3 * 4096), 0);
+    // Positions before the start: a whole-frame offset, capped at the end.
+    SVX_set_stream_position(s, 1000);
+    EXPECT_EQ(SVX_stream_position(s), 1000);
+    SVX_set_stream_position(s, 999999999);
+    EXPECT_EQ(SVX_stream_position(s), 120000);
+    SVX_close_stream(s);
+}
 
 }  // namespace
