@@ -41,7 +41,7 @@ struct Slot {
 
 // The stream record; the handle is its address.
 struct Stream {
-    HSAMPLE sample = nullptr;
+    std::atomic<HSAMPLE> sample{nullptr};  // null once its driver closed
     HANDLE file = nullptr;
     uint8_t* buffers[3] = {};
     uint32_t buffer_size = 0;
@@ -275,7 +275,7 @@ int32_t service(Stream& s) {
 // Hands the head buffer to the sample: 0 when it did, -1 when nothing
 // could go.
 int32_t hand_over(Stream& s) {
-    if (s.closed.load() || s.started.load() != 1) return -1;
+    if (s.closed.load() || !s.sample || s.started.load() != 1) return -1;
     const int32_t end = s.end_state.load();
     Slot& head = s.ring[0];
     if (head.fill == 0 && end != 1) return -1;
@@ -288,7 +288,7 @@ int32_t hand_over(Stream& s) {
         // Never fed or serviced again: the sample plays and loops by itself.
         // The pass's own raise is still to be undone.
         s.parked.store(true);
-        s.busy.store(kParked + 1);
+        s.busy.fetch_add(kParked);
         return 0;
     }
     const int32_t buffer = ::SVX_sample_buffer_ready(s.sample);
@@ -438,7 +438,8 @@ void stop_machinery(Streams& g) {
     g.timer = -1;
     if (g.thread) {
         SetEvent(g.stop_event);
-        WaitForSingleObject(g.thread, INFINITE);
+        // A service reads at most three buffers; this is ample.
+        WaitForSingleObject(g.thread, 10000);
         CloseHandle(g.thread);
         CloseHandle(g.stop_event);
     }
@@ -562,6 +563,15 @@ bool read_stream_header(HANDLE file, int64_t base, int64_t end, StreamFormat& ou
         at = body + length + (length & 1);
     }
     return false;
+}
+
+void detach_streams_of(HDIGDRIVER driver) {
+    Streams& g = streams();
+    std::lock_guard lock(g.list_mutex);
+    for (Stream* s = g.head.load(); s; s = s->next.load()) {
+        if (!s->sample || digital::sample_of(s->sample)->driver != digital::driver_of(driver)) continue;
+        with_busy(*s, [&] { release_sample(*s); });
+    }
 }
 
 void close_all_streams() {

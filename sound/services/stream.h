@@ -26,6 +26,10 @@ struct StreamFormat {
 // number of chunks.
 bool read_stream_header(HANDLE file, int64_t base, int64_t end, StreamFormat& out);
 
+// Takes the sample handles of a driver that closes from its streams, which
+// then stay open but play nothing more.
+void detach_streams_of(HDIGDRIVER driver);
+
 // Closes every open stream (shutdown).
 void close_all_streams();
 

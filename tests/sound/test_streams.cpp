@@ -219,7 +219,9 @@ protected:
     std::vector<int32_t> finish(HSTREAM s) {
         EXPECT_TRUE(wait_for([&] { return SVX_stream_status(s) == SVX_DONE; }));
         // What was mixed is heard before the device closes.
-        if (GetParam()) EXPECT_TRUE(wait_for([&] { return svx::digital::driver_of(driver_)->playing.load() == 0; }));
+        if (GetParam()) {
+        EXPECT_TRUE(wait_for([&] { return svx::digital::driver_of(driver_)->playing.load() == 0; }));
+    }
         Sleep(300);
         SVX_close_stream(s);
         SVX_waveOutClose(driver_);
@@ -524,7 +526,9 @@ TEST_P(StreamPlay, AFileCutUnderTheStreamStopsItCleanlyAfterWhatWasRead) {
     ASSERT_TRUE(wait_for([&] { return ends.load() == 1; }));
     Sleep(1000);  // the last buffers play out
     SVX_close_stream(s);
-    if (GetParam()) EXPECT_TRUE(wait_for([&] { return svx::digital::driver_of(driver_)->playing.load() == 0; }));
+    if (GetParam()) {
+        EXPECT_TRUE(wait_for([&] { return svx::digital::driver_of(driver_)->playing.load() == 0; }));
+    }
     SVX_waveOutClose(driver_);
     const Bytes data = testing_support::wav_data(testing_support::read_bytes(capture_));
     std::vector<int32_t> values;
@@ -684,6 +688,45 @@ TEST_F(StreamOpen, SmallCallsOnNullAndOpenStreams) {
     EXPECT_EQ(SVX_stream_position(s), 1000);
     SVX_set_stream_position(s, 999999999);
     EXPECT_EQ(SVX_stream_position(s), 120000);
+    SVX_close_stream(s);
+}
+
+}  // namespace
+
+namespace {
+
+std::atomic<int> closed_in_callback{0};
+void SVXCALLBACK close_itself(HSTREAM s) {
+    SVX_close_stream(s);
+    ++closed_in_callback;
+}
+
+TEST_F(StreamOpen, AStreamMayCloseItselfInItsCallback) {
+    const std::string path = write("self.wav", wav_file(Sound{1, 22050, 2, 16, 0, loud16(22050, 12)}));
+    HSTREAM s = SVX_open_stream(driver_, path.c_str(), 12288);
+    ASSERT_NE(s, nullptr);
+    closed_in_callback = 0;
+    SVX_register_stream_callback(s, &close_itself);
+    SVX_start_stream(s);
+    ASSERT_TRUE(wait_for([] { return closed_in_callback.load() == 1; }));
+    // The machinery went with the last stream and comes back with the next.
+    HSTREAM again = SVX_open_stream(driver_, path.c_str(), 0);
+    EXPECT_NE(again, nullptr) << SVX_last_error();
+    SVX_close_stream(again);
+}
+
+TEST_F(StreamOpen, ClosingTheDriverUnderAStreamLeavesTheStreamSilentButUsable) {
+    const std::string path = write("orphan.wav", wav_file(Sound{1, 22050, 2, 16, 0, loud16(88200, 13)}));
+    HSTREAM s = SVX_open_stream(driver_, path.c_str(), 0);
+    ASSERT_NE(s, nullptr);
+    SVX_start_stream(s);
+    Sleep(300);
+    SVX_waveOutClose(driver_);
+    Sleep(200);
+    EXPECT_EQ(SVX_service_stream(s, 0), -1);
+    SVX_set_stream_position(s, 100);
+    SVX_start_stream(s);
+    Sleep(100);
     SVX_close_stream(s);
 }
 
