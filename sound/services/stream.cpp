@@ -409,9 +409,8 @@ void free_parts(Stream& s) {
         free_records(buffer);
         buffer = nullptr;
     }
-    if (s.file && !s.file_not_owned) CloseHandle(s.file);
-    // A caller's descriptor stays open; only our handle over it goes.
-    if (s.file && s.file_not_owned) CloseHandle(s.file);
+    // A caller's descriptor stays open: only the handle over it goes.
+    if (s.file) CloseHandle(s.file);
     s.file = nullptr;
 }
 
@@ -434,7 +433,13 @@ bool start_machinery(Streams& g) {
 }
 
 void stop_machinery(Streams& g) {
-    if (g.timer != -1) ::SVX_release_timer_handle(g.timer);
+    if (g.timer != -1) {
+        // Not waited for: a feeding pass still running reaches only records
+        // kept until it ends, and its stream callback may be waiting for
+        // the list this close holds.
+        BackgroundWork no_wait;
+        ::SVX_release_timer_handle(g.timer);
+    }
     g.timer = -1;
     if (g.thread) {
         SetEvent(g.stop_event);
@@ -496,7 +501,8 @@ HANDLE open_file(const char* name, bool& not_owned) {
 
 int32_t stream_position(Stream& s) {
     if (s.read_error.load()) return -1;
-    if (s.single_buffer) return int32_t(::SVX_sample_position(s.sample));
+    // The sample rounds ADPCM positions to whole blocks, past a short last one.
+    if (s.single_buffer) return int32_t(std::min(::SVX_sample_position(s.sample), s.data_size));
     const int64_t size = s.data_size;
     int64_t played = s.played_total.load();
     if (played > size + 2 * int64_t(s.buffer_size) && size > 0) played %= size;
