@@ -8,7 +8,7 @@ set -euo pipefail
 program=$1
 out=$2
 rm -rf "$out"
-mkdir -p "$out"/{wav,adpcm,bmp,pcx}
+mkdir -p "$out"/{wav,adpcm,stream,bmp,pcx}
 "$program" "$out"
 
 if command -v sox >/dev/null; then
@@ -21,6 +21,7 @@ if command -v sox >/dev/null; then
   s -r 11025 -b 8 -c 2 -t voc "$out/wav/stereo8.voc"
   s -r 8000 -b 16 -c 1 -t voc "$out/wav/mono16.voc"
   cp "$out"/wav/{mono8,stereo16,sox-ima-mono,sox-ima-stereo}.wav "$out/adpcm/"
+  cp "$out"/wav/{mono8,stereo16,sox-ima-mono,sox-ima-stereo}.wav "$out/stream/"
 else
   echo "sox is missing: no WAV or VOC seeds from it" >&2
 fi

@@ -5,6 +5,7 @@
 
 #include "digital/driver.h"
 #include "midi/mididrv.h"
+#include "services/stream.h"
 #include "ops.h"
 #include "state.h"
 #include "trace.h"
@@ -74,6 +75,8 @@ void SVX_shutdown() {
     lib.started.store(false);
     {
         LibraryLock lock;
+        // Streams hold sample handles: they go before the drivers.
+        services::close_all_streams();
         // Drivers of later families close here, before the timers go.
         digital::close_all_drivers();
         midi::close_all_drivers();

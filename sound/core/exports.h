@@ -399,6 +399,55 @@
     X(traced, int32_t, SVX_redbook_volume, (HREDBOOK hand), (hand), "0x%lX", SVX_RESULT_LD)  \
     X(traced, int32_t, SVX_redbook_set_volume, (HREDBOOK hand, int32_t volume),              \
       (hand, volume), "0x%lX,%ld", SVX_RESULT_LD)
+#define SVX_STREAM_EXPORTS(X)                                                                 \
+    X(traced, HSTREAM, SVX_open_stream,                                                      \
+      (HDIGDRIVER driver, const char* filename, int32_t buffer_bytes),                       \
+      (driver, filename, buffer_bytes), "0x%lX,%s,%ld", SVX_RESULT_X)                        \
+    X(traced, void, SVX_close_stream, (HSTREAM stream), (stream), "0x%lX", SVX_NO_RESULT)    \
+    X(traced, int32_t, SVX_service_stream, (HSTREAM stream, int32_t fill_up),                \
+      (stream, fill_up), "0x%lX,%ld", SVX_RESULT_D)                                          \
+    X(traced, void, SVX_start_stream, (HSTREAM stream), (stream), "0x%lX", SVX_NO_RESULT)    \
+    X(traced, void, SVX_pause_stream, (HSTREAM stream, int32_t on_off), (stream, on_off),    \
+      "0x%lX,%ld", SVX_NO_RESULT)                                                            \
+    X(traced, void, SVX_set_stream_volume, (HSTREAM stream, int32_t volume),                 \
+      (stream, volume), "0x%lX,%ld", SVX_NO_RESULT)                                          \
+    X(traced, void, SVX_set_stream_pan, (HSTREAM stream, int32_t pan), (stream, pan),        \
+      "0x%lX,%ld", SVX_NO_RESULT)                                                            \
+    X(traced, void, SVX_set_stream_playback_rate, (HSTREAM stream, int32_t rate),            \
+      (stream, rate), "0x%lX,%ld", SVX_NO_RESULT)                                            \
+    X(traced, int32_t, SVX_stream_volume, (HSTREAM stream), (stream), "0x%lX", SVX_RESULT_D) \
+    X(traced, int32_t, SVX_stream_pan, (HSTREAM stream), (stream), "0x%lX", SVX_RESULT_D)    \
+    X(traced, int32_t, SVX_stream_playback_rate, (HSTREAM stream), (stream), "0x%lX",        \
+      SVX_RESULT_D)                                                                          \
+    X(traced, void, SVX_set_stream_loop_count, (HSTREAM stream, int32_t count),              \
+      (stream, count), "0x%lX,%ld", SVX_NO_RESULT)                                           \
+    X(traced, int32_t, SVX_stream_loop_count, (HSTREAM stream), (stream), "0x%lX",           \
+      SVX_RESULT_D)                                                                          \
+    X(traced, int32_t, SVX_stream_status, (HSTREAM stream), (stream), "0x%lX", SVX_RESULT_D) \
+    X(traced, void, SVX_set_stream_position, (HSTREAM stream, int32_t offset),               \
+      (stream, offset), "0x%lX,%ld", SVX_NO_RESULT)                                          \
+    X(traced, int32_t, SVX_stream_position, (HSTREAM stream), (stream), "0x%lX",             \
+      SVX_RESULT_D)                                                                          \
+    X(traced, void, SVX_stream_ms_position,                                                  \
+      (HSTREAM stream, int32_t * total_ms, int32_t * current_ms),                            \
+      (stream, total_ms, current_ms), "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                    \
+    X(traced, void, SVX_set_stream_ms_position, (HSTREAM stream, int32_t milliseconds),      \
+      (stream, milliseconds), "0x%lX,%ld", SVX_NO_RESULT)                                    \
+    X(traced, void, SVX_stream_info,                                                         \
+      (HSTREAM stream, int32_t * rate, int32_t * format, int32_t * data_size,                \
+       int32_t * memory),                                                                    \
+      (stream, rate, format, data_size, memory), "0x%lX,0x%lX,0x%lX,0x%lX,0x%lX",            \
+      SVX_NO_RESULT)                                                                         \
+    X(traced, SVXSTREAMCB, SVX_register_stream_callback,                                     \
+      (HSTREAM stream, SVXSTREAMCB callback), (stream, callback), "0x%lX,0x%lX",             \
+      SVX_RESULT_X)                                                                          \
+    X(traced, int32_t, SVX_auto_service_stream, (HSTREAM stream, int32_t on_off),            \
+      (stream, on_off), "0x%lX,%ld", SVX_RESULT_D)                                           \
+    X(traced, void, SVX_set_stream_user_data,                                                \
+      (HSTREAM stream, uint32_t index, uintptr_t value), (stream, index, value),             \
+      "0x%lX,%lu,%lu", SVX_NO_RESULT)                                                        \
+    X(traced, uintptr_t, SVX_stream_user_data, (HSTREAM stream, uint32_t index),             \
+      (stream, index), "0x%lX,%lu", SVX_RESULT_LU)
 
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
@@ -412,4 +461,5 @@
     SVX_CONVERSION_EXPORTS(X) \
     SVX_DLS_EXPORTS(X)        \
     SVX_DLS_ENGINE_EXPORTS(X) \
-    SVX_REDBOOK_EXPORTS(X)
+    SVX_REDBOOK_EXPORTS(X)    \
+    SVX_STREAM_EXPORTS(X)

@@ -12,6 +12,7 @@
 #include "core/records.h"
 #include "core/state.h"
 #include "digital/dsound_driver.h"
+#include "services/stream.h"
 #include "win32/kernel.h"
 
 namespace svx::digital {
@@ -561,6 +562,8 @@ int32_t SVX_waveOutOpen(HDIGDRIVER* out, void** waveout_handle, int32_t device,
 void SVX_waveOutClose(HDIGDRIVER handle) {
     DigitalDriver* driver = driver_of(handle);
     if (!driver || !any_open()) return;
+    // Streams playing on it lose their sample handles first.
+    services::detach_streams_of(handle);
     {
         ServiceOff off;
         const bool released = driver->released.load() != 0;

@@ -10,6 +10,7 @@
 #include "core/ops.h"
 #include "core/records.h"
 #include "core/state.h"
+#include "services/stream.h"
 #include "win32/kernel.h"
 
 namespace svx::digital::ds {
@@ -448,6 +449,8 @@ int32_t SVX_waveOutOpen(HDIGDRIVER* out, void** waveout_handle, int32_t device,
 void SVX_waveOutClose(HDIGDRIVER handle) {
     DigitalDriver* driver = driver_of(handle);
     if (!driver) return;
+    // Streams playing on it lose their sample handles first.
+    services::detach_streams_of(handle);
     {
         ServiceOff off;
         Guard guard;

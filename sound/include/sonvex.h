@@ -328,6 +328,49 @@ SVXAPI int32_t SVX_merge_DLS_with_XMI(const void* xmidi, const void* dls, void**
 SVXAPI int32_t SVX_filter_DLS_with_XMI(const void* xmidi, const void* dls, void** result,
                                        uint32_t* result_size, uint32_t flags);
 
+/* ---- Streams from disk ---- */
+/* A stream plays a WAV file (PCM 8/16 bit or IMA ADPCM, mono or stereo)
+ * from disk through a sample handle of a digital driver. A file name of
+ * four backslashes and a decimal number ("\\\\\\\\7") streams from that
+ * open host file descriptor, from where it stands; the stream never
+ * closes it. */
+typedef struct SVX_STREAM* HSTREAM;
+/* Called once at the end of the data, on the background thread. */
+typedef void(SVXCALLBACK* SVXSTREAMCB)(HSTREAM stream);
+
+/* `buffer_bytes`: the memory for all three read buffers; 0 = automatic. */
+SVXAPI HSTREAM SVX_open_stream(HDIGDRIVER driver, const char* filename, int32_t buffer_bytes);
+SVXAPI void SVX_close_stream(HSTREAM stream);
+/* Bytes read, or -1 (nothing to do, or a read error). */
+SVXAPI int32_t SVX_service_stream(HSTREAM stream, int32_t fill_up);
+SVXAPI void SVX_start_stream(HSTREAM stream);
+SVXAPI void SVX_pause_stream(HSTREAM stream, int32_t on_off);
+SVXAPI void SVX_set_stream_volume(HSTREAM stream, int32_t volume);
+SVXAPI void SVX_set_stream_pan(HSTREAM stream, int32_t pan);
+SVXAPI void SVX_set_stream_playback_rate(HSTREAM stream, int32_t rate);
+SVXAPI int32_t SVX_stream_volume(HSTREAM stream);
+SVXAPI int32_t SVX_stream_pan(HSTREAM stream);
+SVXAPI int32_t SVX_stream_playback_rate(HSTREAM stream);
+/* 1 = once, 0 = for ever, N = N passes. */
+SVXAPI void SVX_set_stream_loop_count(HSTREAM stream, int32_t count);
+SVXAPI int32_t SVX_stream_loop_count(HSTREAM stream);
+/* -1 for a null stream or after a read error. */
+SVXAPI int32_t SVX_stream_status(HSTREAM stream);
+/* Byte offsets in the file's data. */
+SVXAPI void SVX_set_stream_position(HSTREAM stream, int32_t offset);
+SVXAPI int32_t SVX_stream_position(HSTREAM stream);
+SVXAPI void SVX_stream_ms_position(HSTREAM stream, int32_t* total_ms, int32_t* current_ms);
+SVXAPI void SVX_set_stream_ms_position(HSTREAM stream, int32_t milliseconds);
+/* Null outputs are skipped; `memory`: the bytes of the read buffers. */
+SVXAPI void SVX_stream_info(HSTREAM stream, int32_t* rate, int32_t* format, int32_t* data_size,
+                            int32_t* memory);
+/* Returns the previous callback, or (SVXSTREAMCB)-1 for a null stream. */
+SVXAPI SVXSTREAMCB SVX_register_stream_callback(HSTREAM stream, SVXSTREAMCB callback);
+/* Serviced by the library's stream thread (2) or by the caller (0). */
+SVXAPI int32_t SVX_auto_service_stream(HSTREAM stream, int32_t on_off);
+SVXAPI void SVX_set_stream_user_data(HSTREAM stream, uint32_t index, uintptr_t value);
+SVXAPI uintptr_t SVX_stream_user_data(HSTREAM stream, uint32_t index);
+
 /* ---- MIDI to XMIDI ---- */
 /* Tolerant: unpaired notes, too many notes at once and bad branch points
  * are reported in SVX_last_error and the conversion goes on. */

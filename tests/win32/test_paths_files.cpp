@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "file_text.h"
@@ -250,6 +251,38 @@ TEST_F(Win32Files, ReadWriteSeekAndSize) {
     EXPECT_FALSE(ReadFile(file, buffer, 1, &count, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
+}
+
+TEST_F(Win32Files, AHandleOverAHostDescriptorLeavesItOpen) {
+    write_file(c() / "host.bin", "0123456789");
+    const int fd = ::open((c() / "host.bin").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(lseek(fd, 4, SEEK_SET), 4);
+    HANDLE file = win32_file_handle(fd);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char buffer[8] = {};
+    DWORD count = 0;
+    // It shares the descriptor's position, as a handle duplicated from it would.
+    ASSERT_TRUE(ReadFile(file, buffer, 3, &count, nullptr));
+    EXPECT_EQ(std::string(buffer, count), "456");
+    EXPECT_EQ(GetFileSize(file, nullptr), 10u);
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr)) << "a read handle";
+    ASSERT_TRUE(CloseHandle(file));
+    EXPECT_EQ(pread(fd, buffer, 2, 0), 2) << "the descriptor is still open";
+    EXPECT_EQ(std::string(buffer, 2), "01");
+    // Nothing to read from: closed, write-only, not a file.
+    ::close(fd);
+    EXPECT_EQ(win32_file_handle(fd), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(win32_file_handle(-1), INVALID_HANDLE_VALUE);
+    const int write_only = ::open((c() / "host.bin").c_str(), O_WRONLY);
+    EXPECT_EQ(win32_file_handle(write_only), INVALID_HANDLE_VALUE);
+    ::close(write_only);
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    EXPECT_EQ(win32_file_handle(pipe_ends[0]), INVALID_HANDLE_VALUE);
+    ::close(pipe_ends[0]);
+    ::close(pipe_ends[1]);
 }
 
 TEST_F(Win32Files, SeekPastFourGigabytesUsesHighPart) {

@@ -48,12 +48,13 @@ struct FileObject : KernelObject {
             std::lock_guard lock(table.mutex);
             std::erase(table.open, this);
         }
-        close(fd);
+        if (owns_fd) close(fd);
     }
     FileObject(const FileObject&) = delete;
     FileObject& operator=(const FileObject&) = delete;
 
     int fd;
+    bool owns_fd = true;
     DWORD access;  // GENERIC_READ / GENERIC_WRITE
     DWORD share;   // FILE_SHARE_*
     dev_t device = 0;
@@ -373,6 +374,27 @@ FILE* win32_fopen(const char* path, const char* mode) {
     } catch (...) {
         errno = ENOMEM;
         return nullptr;
+    }
+}
+
+HANDLE win32_file_handle(int descriptor) {
+    if (descriptor < 0) return no_handle(ERROR_INVALID_HANDLE);
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (flags < 0) return no_handle(ERROR_INVALID_HANDLE);
+    if ((flags & O_ACCMODE) == O_WRONLY) return no_handle(ERROR_ACCESS_DENIED);
+    struct stat st;
+    if (fstat(descriptor, &st) != 0) return no_handle(error_from_errno(errno));
+    if (!S_ISREG(st.st_mode)) return no_handle(ERROR_ACCESS_DENIED);
+    try {
+        // Shares everything: the owner may do with its file what it likes.
+        auto file = std::make_shared<FileObject>(descriptor, GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        file->owns_fd = false;
+        file->device = st.st_dev;
+        file->inode = st.st_ino;
+        return win32::detail::add_handle(std::move(file));
+    } catch (...) {
+        return no_handle(ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 

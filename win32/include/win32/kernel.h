@@ -52,6 +52,10 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 FILE* win32_fopen(const char* path, const char* mode);
 // Size in bytes of the file a Windows path names, or -1 when it has none.
 long long win32_file_size(const char* path);
+// A read handle over a host file descriptor that its owner keeps: closing
+// the handle leaves the descriptor open. INVALID_HANDLE_VALUE when the
+// descriptor is not an open, readable regular file.
+HANDLE win32_file_handle(int descriptor);
 
 // ---- Folders, environment, profile -------------------------------------
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
