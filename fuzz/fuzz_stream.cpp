@@ -6,9 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "digital/driver.h"
-#include "digital/sample.h"
-#include "fuzz_support.h"
+#include "fuzz_output.h"
 #include "services/stream.h"
 #include "sonvex.h"
 #include "win32/kernel.h"
@@ -17,30 +15,14 @@ namespace {
 
 using namespace svx::digital;
 
-constexpr int kSamples = 4;
-
-struct Output {
-    DigitalDriver driver;
-    Sample samples[kSamples];
-
+// Stereo 16-bit at 22,050 Hz, so that the stream's buffers have a size.
+struct Output : fuzz::UnopenedOutput {
     Output() {
-        setenv("WIN32_AUDIO", "null", 1);
-        fuzz::scratch_drive();
-        if (SVX_startup() != 1) std::abort();
-        SVX_set_preference(SVX_PREF_USE_WAVEOUT, 1);
-        std::memcpy(driver.tag, "HDIG", 4);
-        for (Sample& s : samples) {
-            std::memcpy(s.tag, "HSAM", 4);
-            s.driver = &driver;
-        }
-        driver.samples = samples;
-        driver.sample_count = kSamples;
         driver.rate = 22050;
         driver.channels = 2;
         driver.bytes_per_sample = 2;
         driver.buffer_bytes = 2048;
     }
-    HDIGDRIVER handle() { return reinterpret_cast<HDIGDRIVER>(&driver); }
 };
 
 }  // namespace

@@ -10,38 +10,14 @@
 #include <memory>
 #include <vector>
 
-#include "digital/driver.h"
-#include "digital/sample.h"
-#include "fuzz_support.h"
+#include "fuzz_output.h"
 #include "sonvex.h"
 
 namespace {
 
 using namespace svx::digital;
 
-constexpr int kSamples = 4;
-
-// A driver record that was never opened: the mixing step runs on it
-// directly, with no device and no background thread.
-struct Output {
-    DigitalDriver driver;
-    Sample samples[kSamples];
-
-    Output() {
-        setenv("WIN32_AUDIO", "null", 1);
-        fuzz::scratch_drive();
-        if (SVX_startup() != 1) std::abort();
-        SVX_set_preference(SVX_PREF_USE_WAVEOUT, 1);
-        std::memcpy(driver.tag, "HDIG", 4);
-        for (Sample& s : samples) {
-            std::memcpy(s.tag, "HSAM", 4);
-            s.driver = &driver;
-        }
-        driver.samples = samples;
-        driver.sample_count = kSamples;
-    }
-    HDIGDRIVER handle() { return reinterpret_cast<HDIGDRIVER>(&driver); }
-};
+using Output = fuzz::UnopenedOutput;
 
 void mix_steps(Output& out, HSAMPLE s, int steps, uint32_t accumulators) {
     std::vector<int32_t> build(accumulators);

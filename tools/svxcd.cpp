@@ -16,11 +16,12 @@
 #include <thread>
 
 #include "sonvex.h"
+#include "svxfile.h"
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
+using svxtool::kFailed;
+using svxtool::kUsage;
 constexpr int kInterrupted = 130;
 
 const char* const kUsageText =
@@ -61,27 +62,10 @@ struct Options {
 std::atomic<bool> interrupted{false};
 void on_signal(int) { interrupted.store(true); }
 
-int fail(const std::string& text) {
-    std::fprintf(stderr, "svxcd: %s\n", text.c_str());
-    return kFailed;
-}
+int fail(const std::string& text) { return svxtool::fail("svxcd", text); }
+int usage_error(const std::string& text) { return svxtool::usage_error("svxcd", text, kUsageText); }
 
-int usage_error(const std::string& text) {
-    std::fprintf(stderr, "svxcd: %s\n%s", text.c_str(), kUsageText);
-    return kUsage;
-}
-
-bool number(const std::string& text, int low, int high, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < low || value > high) return false;
-    out = value;
-    return true;
-}
+using svxtool::number;
 
 // 0 to go on, -1 after --help, else the exit status.
 int parse(int argc, char** argv, Options& options) {

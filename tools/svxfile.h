@@ -26,6 +26,19 @@ inline int usage_error(const char* tool, const std::string& text, const char* us
     return kUsage;
 }
 
+// A whole decimal number from `low` to `high`, nothing else.
+inline bool number(const std::string& text, int low, int high, int& out) {
+    if (text.empty() || text.size() > 9) return false;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
 // A whole file in a library block (free it with SVX_mem_free_lock), or
 // null with the reason.
 struct Image {

@@ -20,11 +20,7 @@ const char* const kUsageText =
     "Exit status: 0 converted, 1 failed (the reason is on standard error),\n"
     "2 wrong command line.\n";
 
-bool number(const std::string& text, int low, int high, int& out) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    out = std::atoi(text.c_str());
-    return out >= low && out <= high;
-}
+using svxtool::number;
 
 }  // namespace
 

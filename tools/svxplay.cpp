@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "sonvex.h"
+#include "svxfile.h"
 #include "win32/kernel.h"
 #include "win32/winmm.h"
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
+using svxtool::kFailed;
+using svxtool::kUsage;
 constexpr int kInterrupted = 130;
 
 const char* const kUsageText =
@@ -52,27 +53,10 @@ std::atomic<bool> interrupted{false};
 void SVXCALLBACK on_end_of_file(HSAMPLE) { finished.store(true); }
 void on_signal(int) { interrupted.store(true); }
 
-int fail(const std::string& text) {
-    std::fprintf(stderr, "svxplay: %s\n", text.c_str());
-    return kFailed;
-}
+int fail(const std::string& text) { return svxtool::fail("svxplay", text); }
+int usage_error(const std::string& text) { return svxtool::usage_error("svxplay", text, kUsageText); }
 
-int usage_error(const std::string& text) {
-    std::fprintf(stderr, "svxplay: %s\n%s", text.c_str(), kUsageText);
-    return kUsage;
-}
-
-bool number(const std::string& text, int low, int high, int& out) {
-    if (text.empty() || text.size() > 9) return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < low || value > high) return false;
-    out = value;
-    return true;
-}
+using svxtool::number;
 
 // 0 to go on, else the exit status.
 int parse(int argc, char** argv, Options& options) {

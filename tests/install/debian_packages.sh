@@ -31,7 +31,7 @@ has "$dev" '^\./usr/lib/.*libsonvex32\.so$'
 has "$dev" '^\./usr/lib/.*pkgconfig/sonvex32\.pc$'
 has "$dev" '^\./usr/lib/.*cmake/sonvex32/sonvex32Config\.cmake$'
 lacks "$dev" '\.so\.1'
-for tool in svxplay svxmidi2xmi svxmidilist svxtype w32info; do
+for tool in svxplay svxmidi2xmi svxmidilist svxtype svxdls svxcd w32info; do
   has "$tools" "^\./usr/bin/$tool\$"
   has "$tools" "^\./usr/share/man/man1/$tool\.1"
 done

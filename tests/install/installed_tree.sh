@@ -17,7 +17,7 @@ libdir=$(dirname "$(find "$prefix" -name sonvex32.pc -print -quit)")/..
 [ "$(ls "$prefix/include")" = sonvex.h ] || fail "more than the public header installed: $(ls "$prefix/include")"
 soname=$(readelf -d "$libdir/libsonvex32.so" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
 [ "$soname" = libsonvex32.so.1 ] || fail "SONAME is '$soname'"
-for tool in svxplay svxmidi2xmi svxmidilist svxtype w32info; do
+for tool in svxplay svxmidi2xmi svxmidilist svxtype svxdls svxcd w32info; do
   [ -x "$prefix/bin/$tool" ] || fail "$tool not installed"
   [ -f "$prefix/share/man/man1/$tool.1" ] || fail "no manual page for $tool"
 done

@@ -13,22 +13,15 @@
 
 #include "../win32/cd_support.h"
 #include "scratch_dir.h"
+#include "tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+using testing_support::Outcome;
+using testing_support::quoted;
+using testing_support::slurp;
 
 class Svxcd : public ::testing::Test {
 protected:
@@ -45,18 +38,7 @@ protected:
     // svxcd with `args`, the environment `env`; a hard limit keeps a hung
     // player from hanging the test.
     Outcome svxcd(const std::string& env, const std::string& args) {
-        static std::atomic<int> counter{0};
-        const std::string id = std::to_string(counter++);
-        const fs::path out = dir_.path() / ("out" + id), err = dir_.path() / ("err" + id);
-        const std::string command = "env WIN32_AUDIO=null " + env + " timeout -s KILL 60 " +
-                                    quoted(SVXCD) + " " + args + " </dev/null >" + quoted(out) +
-                                    " 2>" + quoted(err);
-        Outcome run;
-        const int raw = std::system(command.c_str());
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        run.out = slurp(out);
-        run.err = slurp(err);
-        return run;
+        return testing_support::run_tool(dir_.path(), SVXCD, args, "WIN32_AUDIO=null " + env);
     }
 
     testing_support::ScratchDir dir_;

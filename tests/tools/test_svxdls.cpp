@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "tool_run.h"
 #include "sound/dls_fixture.h"
 
 namespace {
@@ -19,25 +20,14 @@ namespace {
 namespace fs = std::filesystem;
 namespace fx = dls_fixture;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+using testing_support::Outcome;
+using testing_support::quoted;
+using testing_support::slurp;
 
 class Svxdls : public ::testing::Test {
 protected:
     Outcome run(const std::string& args) {
-        const fs::path out = dir_.path() / "out", err = dir_.path() / "err";
-        const std::string command = "cd " + quoted(dir_.str()) + " && timeout -s KILL 60 " + quoted(SVXDLS) +
-                                    " " + args + " >" + quoted(out) + " 2>" + quoted(err);
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+        return testing_support::run_tool(dir_.path(), SVXDLS, args);
     }
     void write(const char* name, const fx::Bytes& bytes) {
         std::ofstream(dir_.path() / name, std::ios::binary)

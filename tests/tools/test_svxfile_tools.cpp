@@ -12,30 +12,20 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
+using testing_support::Outcome;
+using testing_support::quoted;
+using testing_support::slurp;
 
 class FileTools : public ::testing::Test {
 protected:
     Outcome run(const char* tool, const std::string& args) {
-        const fs::path out = dir_.path() / "out", err = dir_.path() / "err";
-        const std::string command = "cd " + quoted(dir_.str()) + " && timeout -s KILL 60 " + quoted(tool) +
-                                    " " + args + " >" + quoted(out) + " 2>" + quoted(err);
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(out), slurp(err)};
+        return testing_support::run_tool(dir_.path(), tool, args);
     }
     void write(const char* name, const std::string& bytes) {
         std::ofstream(dir_.path() / name, std::ios::binary) << bytes;
