@@ -183,7 +183,10 @@ void read_instrument(const Chunk& c, Collection& out) {
     walk(c.data + 4, c.data + c.size, [&](const Chunk& k) {
         if (is(k.id, "insh")) {
             if (k.size < 12) throw Refused{};
-            ins.bank = u32(k.data + 4);
+            // The file keeps the bank select MSB in bits 8-14 and the LSB
+            // in bits 0-6; channels select MSB * 128 + LSB.
+            const uint32_t bank = u32(k.data + 4);
+            ins.bank = (bank & kDrumBank) | ((bank >> 8) & 0x7F) << 7 | (bank & 0x7F);
             ins.patch = u32(k.data + 8) & 0x7F;
             header = true;
         } else if (k.list("lrgn")) {
@@ -195,7 +198,6 @@ void read_instrument(const Chunk& c, Collection& out) {
         }
     });
     if (!header) throw Refused{};
-    ins.bank &= kDrumBank | 0x3FFF;
     for (RegionRead& r : regions) {
         if (!r.has_articulation) r.region.articulation = shared;
         ins.regions.push_back(r.region);

@@ -93,7 +93,7 @@ TEST(DlsParser, ReadsWavesInstrumentsRegionsAndArticulationsInAnyChunkOrder) {
 
             ASSERT_EQ(c.instruments.size(), 2u);
             const Instrument& piano = c.instruments[0];
-            EXPECT_EQ(piano.bank, 0x0102u);
+            EXPECT_EQ(piano.bank, 1u * 128 + 2);  // MSB 1, LSB 2 in the file
             EXPECT_EQ(piano.patch, 5u);
             ASSERT_EQ(piano.regions.size(), 2u);
             // A region without sample parameters takes its wave's.
@@ -470,7 +470,9 @@ TEST_F(DlsEngine, InstrumentLookupFallsBackToBankZerosDrumKit) {
     const Instrument* kit = find_instrument(*synth_, kDrum, 0);
     ASSERT_NE(kit, nullptr);
     EXPECT_EQ(find_instrument(*synth_, kDrum | 0x0005, 0), kit);
-    EXPECT_EQ(find_instrument(*synth_, kDrum | 0x0203, 7)->bank, kDrum | 0x0203);
+    // The file's MSB 2, LSB 3 is selected as bank 2 * 128 + 3.
+    EXPECT_EQ(find_instrument(*synth_, kDrum | (2 * 128 + 3), 7)->bank, kDrum | (2 * 128 + 3));
+    EXPECT_EQ(find_instrument(*synth_, kDrum | 0x0203, 7), nullptr);
     EXPECT_EQ(find_instrument(*synth_, 0x0005, 0), nullptr);  // melodic: no fall-back
     EXPECT_EQ(find_instrument(*synth_, 0, 9), nullptr);
 }
