@@ -125,4 +125,9 @@ struct Collection {
 // kOutOfMemory. Waves point into the image, which must outlive `out`.
 int32_t parse_collection(const uint8_t* image, size_t size, Collection& out);
 
+// The bytes of a caller's RIFF image that may be read: its RIFF length,
+// never past the library block it lies in. 0 (with "Not a DLS file." set)
+// when it is no RIFF at all.
+size_t riff_extent(const void* image);
+
 }  // namespace svx::dls

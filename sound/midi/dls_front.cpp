@@ -10,6 +10,7 @@
 #include "core/records.h"
 #include "core/state.h"
 #include "digital/sample.h"
+#include "midi/dls_collection.h"
 #include "midi/dls_compress.h"
 #include "win32/kernel.h"
 
@@ -300,14 +301,10 @@ int32_t SVX_compress_DLS(const void* image, void** result, uint32_t* result_size
     if (result) *result = nullptr;
     if (result_size) *result_size = 0;
     const auto* p = static_cast<const uint8_t*>(image);
-    const size_t known = p ? digital::image_size(image) : 0;
-    if (known < 12 || std::memcmp(p, "RIFF", 4) != 0) {
-        SVX_set_error("Not a DLS file.");
-        return 0;
-    }
-    const uint64_t riff = uint64_t(p[4] | p[5] << 8 | p[6] << 16 | uint32_t(p[7]) << 24) + 8;
+    const size_t extent = dls::riff_extent(image);
+    if (extent == 0) return 0;
     std::vector<uint8_t> out;
-    if (!compress_collection(p, size_t(std::min<uint64_t>(riff, known)), out)) return 0;
+    if (!compress_collection(p, extent, out)) return 0;
     if (out.size() > INT32_MAX) {
         SVX_set_error("Out of memory.");
         return 0;

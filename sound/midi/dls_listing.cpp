@@ -148,14 +148,10 @@ int32_t SVX_list_DLS(const void* image, char** text, uint32_t* text_size, uint32
     if (text) *text = nullptr;
     if (text_size) *text_size = 0;
     const auto* p = static_cast<const uint8_t*>(image);
-    const size_t known = p ? digital::image_size(image) : 0;
-    if (known < 12 || std::memcmp(p, "RIFF", 4) != 0) {
-        SVX_set_error("Not a DLS file.");
-        return 0;
-    }
-    const uint64_t riff = uint64_t(p[4] | p[5] << 8 | p[6] << 16 | uint32_t(p[7]) << 24) + 8;
+    const size_t extent = dls::riff_extent(image);
+    if (extent == 0) return 0;
     dls::Collection c;
-    const int32_t code = dls::parse_collection(p, size_t(std::min<uint64_t>(riff, known)), c);
+    const int32_t code = dls::parse_collection(p, extent, c);
     if (code == dls::kOutOfMemory) {
         SVX_set_error("Out of memory.");
         return 0;

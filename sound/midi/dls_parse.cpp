@@ -4,7 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "digital/sample.h"
 #include "midi/dls_collection.h"
+#include "sonvex.h"
 
 namespace svx::dls {
 
@@ -299,6 +301,17 @@ void parse(const uint8_t* image, size_t size, Collection& out) {
 }
 
 }  // namespace
+
+size_t riff_extent(const void* image) {
+    const auto* p = static_cast<const uint8_t*>(image);
+    const size_t known = p ? digital::image_size(image) : 0;
+    if (known < 12 || std::memcmp(p, "RIFF", 4) != 0) {
+        SVX_set_error("Not a DLS file.");
+        return 0;
+    }
+    const uint64_t riff = uint64_t(p[4] | p[5] << 8 | p[6] << 16 | uint32_t(p[7]) << 24) + 8;
+    return size_t(std::min<uint64_t>(riff, known));
+}
 
 int32_t parse_collection(const uint8_t* image, size_t size, Collection& out) {
     out.pool.clear();
