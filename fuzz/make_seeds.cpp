@@ -72,7 +72,7 @@ Bytes note(int ch, int key, int duration) { return {uint8_t(0x90 | ch), uint8_t(
 Bytes cc(int ch, int controller, int value) { return {uint8_t(0xB0 | ch), uint8_t(controller), uint8_t(value)}; }
 Bytes end_of_track() { return {0xFF, 0x2F, 0x00}; }
 
-void xmidi_seeds(const fs::path& folder) {
+Bytes xmidi_seeds(const fs::path& folder) {
     Bytes notes;
     append(notes, {0xFF, 0x58, 4, 3, 2, 24, 8});          // 3/4
     append(notes, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20});     // 500,000 us a beat
@@ -115,6 +115,59 @@ void xmidi_seeds(const fs::path& folder) {
     append(cat, xmidi_form(loops, {{1, target}}));
     append(dir, chunk("CAT ", cat));
     save(folder, "catalogue.xmi", dir);
+    return dir;
+}
+
+// Standard MIDI files: a format 0 file with running status, a note-on of
+// velocity 0 as note-off, a system-exclusive message and a branch point;
+// a format 1 file of a tempo track and two note tracks, one with timbre
+// requests (controller 114 and a program change).
+Bytes var_length(uint32_t v) {
+    Bytes out = {uint8_t(v & 0x7F)};
+    while (v >>= 7) out.insert(out.begin(), uint8_t(0x80 | (v & 0x7F)));
+    return out;
+}
+Bytes smf(uint16_t format, uint16_t division, const std::vector<Bytes>& tracks) {
+    Bytes header;
+    for (uint16_t v : {format, uint16_t(tracks.size()), division}) {
+        header.push_back(uint8_t(v >> 8));
+        header.push_back(uint8_t(v));
+    }
+    Bytes file = chunk("MThd", header);
+    for (const Bytes& t : tracks) append(file, chunk("MTrk", t));
+    return file;
+}
+// Events: a delta time in ticks, then the event's bytes.
+Bytes track(const std::vector<std::pair<uint32_t, Bytes>>& events) {
+    Bytes t;
+    for (const auto& [delta, bytes] : events) {
+        append(t, var_length(delta));
+        append(t, bytes);
+    }
+    append(t, var_length(0));
+    append(t, end_of_track());
+    return t;
+}
+
+void smf_seeds(const fs::path& folder) {
+    save(folder, "format0.mid",
+         smf(0, 96,
+             {track({{0, {0xFF, 0x51, 3, 0x07, 0xA1, 0x20}},
+                     {0, {0xB0, 120, 1}},
+                     {0, {0x90, 60, 100}},
+                     {48, {64, 90}},
+                     {48, {60, 0}},
+                     {0, {0xF0, 4, 0x41, 0x10, 0x16, 0xF7}},
+                     {200, {0x80, 64, 0}},
+                     {10, {0xE0, 0, 80}}})}));
+    save(folder, "format1.mid",
+         smf(1, 120,
+             {track({{0, {0xFF, 0x58, 4, 3, 2, 24, 8}}, {0, {0xFF, 0x51, 3, 0x0F, 0x42, 0x40}}}),
+              track({{0, {0xB1, 114, 2}}, {0, {0xC1, 17}}, {5, {0x91, 40, 70}}, {1000, {0x81, 40, 0}}}),
+              track({{0, {0xFF, 0x03, 4, 'l', 'e', 'a', 'd'}},
+                     {30, {0x99, 36, 127}},
+                     {30, {0x89, 36, 64}},
+                     {0, {0xB9, 7, 100}}})}));
 }
 
 void adpcm_seeds(const fs::path& wav, const fs::path& adpcm) {
@@ -185,7 +238,7 @@ Bytes riff_list(const char* type, std::initializer_list<Bytes> parts) {
 
 // A collection of a looped 16-bit wave and an 8-bit one, and the same
 // compressed by the library.
-void dls_seeds(const fs::path& folder) {
+Bytes dls_seeds(const fs::path& folder) {
     auto wave = [](int bits, uint32_t rate, const Bytes& data) {
         Bytes fmt;
         le16(fmt, 1);
@@ -232,6 +285,35 @@ void dls_seeds(const fs::path& folder) {
         SVX_mem_free_lock(mls);
     }
     SVX_mem_free_lock(block);
+    return dls;
+}
+
+// XMIDI files with the collection inside, plain and compressed, merged by
+// the library.
+void files_seeds(const fs::path& folder, const Bytes& xmidi, const Bytes& dls) {
+    auto block = [](const Bytes& b) {
+        void* p = SVX_mem_alloc_lock(int32_t(b.size()));
+        std::memcpy(p, b.data(), b.size());
+        return p;
+    };
+    void* x = block(xmidi);
+    void* d = block(dls);
+    void* mls = nullptr;
+    uint32_t mls_size = 0;
+    for (int compressed = 0; compressed < 2; ++compressed) {
+        if (compressed && SVX_compress_DLS(d, &mls, &mls_size) != 1) break;
+        void* merged = nullptr;
+        uint32_t size = 0;
+        if (SVX_merge_DLS_with_XMI(x, compressed ? mls : d, &merged, &size) == 1) {
+            const auto* p = static_cast<const uint8_t*>(merged);
+            save(folder, compressed ? "with-mls.xmi" : "with-dls.xmi", Bytes(p, p + size));
+            SVX_mem_free_lock(merged);
+        }
+    }
+    if (mls) SVX_mem_free_lock(mls);
+    SVX_mem_free_lock(d);
+    SVX_mem_free_lock(x);
+    save(folder, "plain.dls", dls);
 }
 }  // namespace
 
@@ -247,9 +329,11 @@ int main(int argc, char** argv) {
     setenv("WIN32_ROOT", drive.c_str(), 1);
     setenv("WIN32_AUDIO", "null", 1);
     if (SVX_startup() != 1) return 1;
-    xmidi_seeds(out / "xmidi");
+    const Bytes xmidi = xmidi_seeds(out / "xmidi");
     adpcm_seeds(out / "wav", out / "adpcm");
-    dls_seeds(out / "dls");
+    const Bytes dls = dls_seeds(out / "dls");
+    smf_seeds(out / "smf");
+    files_seeds(out / "files", xmidi, dls);
     SVX_shutdown();
     registry_seed(out / "registry", drive);
     fs::remove_all(drive);
