@@ -127,6 +127,20 @@ inline Bytes xmidi_form(const Events& events, const std::vector<Branch>& branche
     return chunk("FORM", data);
 }
 
+// A tune that loops through a branch and carries a FOR/NEXT loop, so that
+// the sequencer jumps while the test changes it.
+inline Bytes branching_tune() {
+    Events e;
+    e.program(0, 5).cc(0, 7, 100).wait(0);
+    const uint32_t top = uint32_t(e.size());
+    e.cc(0, 116, 3);  // FOR 3 times
+    for (int k = 0; k < 4; ++k) e.note(0, 60 + k, 90, 20).wait(10).note(9, 36 + k, 100, 5).wait(10);
+    e.cc(0, 117, 127).wait(5);  // NEXT
+    e.bend(0, 0, 70).cc(0, 120, 0).wait(5);
+    e.end();
+    return xmidi_form(e, {{0, top}});
+}
+
 // ---- what the device received ----
 
 struct SmfEvent {

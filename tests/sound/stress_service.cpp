@@ -44,20 +44,6 @@ std::vector<Sound> make_sounds() {
     return sounds;
 }
 
-// A tune that loops through a branch and carries a FOR/NEXT loop, so that
-// the sequencer jumps while the test changes it.
-Bytes tune() {
-    Events e;
-    e.program(0, 5).cc(0, 7, 100).wait(0);
-    const uint32_t top = uint32_t(e.size());
-    e.cc(0, 116, 3);  // FOR 3 times
-    for (int k = 0; k < 4; ++k) e.note(0, 60 + k, 90, 20).wait(10).note(9, 36 + k, 100, 5).wait(10);
-    e.cc(0, 117, 127).wait(5);  // NEXT
-    e.bend(0, 0, 70).cc(0, 120, 0).wait(5);
-    e.end();
-    return xmidi_form(e, {{0, top}});
-}
-
 class Stress : public DigitalLibrary, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Stress, CallsFromTheApplicationRaceTheServiceWithoutHarm) {
@@ -71,7 +57,7 @@ TEST_P(Stress, CallsFromTheApplicationRaceTheServiceWithoutHarm) {
     ASSERT_EQ(SVX_midiOutOpen(&midi, nullptr, -1), 0) << SVX_last_error();
 
     const std::vector<Sound> sounds = make_sounds();
-    const Bytes tune_bytes = tune();
+    const Bytes tune_bytes = branching_tune();
     const void* tune_image = image(tune_bytes);
     std::vector<HSAMPLE> samples;
     for (int i = 0; i < kSamples; ++i) {

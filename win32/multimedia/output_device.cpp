@@ -90,6 +90,10 @@ public:
         return result != MMSYSERR_NOERROR ? result : started;
     }
 
+    OutputCounters counters() const {
+        return {played_.load(std::memory_order_relaxed), underruns_.load(std::memory_order_relaxed)};
+    }
+
     void wake() {
         {
             std::lock_guard lock(wake_mutex_);
@@ -107,6 +111,7 @@ private:
         std::lock_guard lock(sources_mutex_);
         sink_ = std::move(sink);
         format_ = sink_->format();
+        played_before_ = played_.load(std::memory_order_relaxed);
         written_ = 0;
         dead_.store(false);
         return MMSYSERR_NOERROR;
@@ -168,6 +173,9 @@ private:
                 report_heard(sink);
                 continue;
             }
+            // Everything given before has played: the device ran dry, and
+            // the listener heard a gap before these frames.
+            if (written_ > 0 && !pending) underruns_.fetch_add(1, std::memory_order_relaxed);
             convert(mix.data(), frames, format, out.data());
             {
                 std::lock_guard lock(sources_mutex_);
@@ -201,6 +209,7 @@ private:
 
     void report_heard(PcmSink& sink) {
         const uint64_t played = sink.played();
+        played_.store(played_before_ + played, std::memory_order_relaxed);
         std::lock_guard lock(sources_mutex_);
         for (AudioSource* source : sources_) source->heard(played);
     }
@@ -228,6 +237,9 @@ private:
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> dead_{false};  // the sink failed; the next attach opens a new one
+    std::atomic<uint64_t> played_{0};     // frames every sink so far has played
+    uint64_t played_before_ = 0;          // by the sinks before this one
+    std::atomic<uint64_t> underruns_{0};
 
     std::mutex wake_mutex_;  // a leaf: sources wake the output under their own locks
     std::condition_variable wake_cv_;
@@ -254,6 +266,8 @@ MMRESULT attach_source(AudioSource* source, const PcmFormat& format, PcmFormat* 
 void detach_source(AudioSource* source) { output().detach(source); }
 
 void wake_output() { output().wake(); }
+
+OutputCounters output_counters() { return output().counters(); }
 
 MMRESULT reformat_output(AudioSource* source, const PcmFormat& format, PcmFormat* output_format) {
     return output().reformat(source, format, output_format);

@@ -43,6 +43,14 @@ MMRESULT attach_source(AudioSource* source, const PcmFormat& format, PcmFormat* 
 void detach_source(AudioSource* source);
 // A source has new data: the output stops waiting.
 void wake_output();
+// What the output has done since the process began, for soak runs: the
+// frames its sinks played (at each one's rate), and how often a sink ran
+// dry between frames the sources gave, a gap the listener heard.
+struct OutputCounters {
+    uint64_t frames_played = 0;
+    uint64_t underruns = 0;
+};
+OutputCounters output_counters();
 // When `source` is the only one, plays `format` from now on; otherwise the
 // output keeps its format. The format in use goes to `output`.
 MMRESULT reformat_output(AudioSource* source, const PcmFormat& format, PcmFormat* output);
