@@ -227,6 +227,10 @@ int main(int argc, char** argv) {
     if (SVX_startup() != 1) return 1;
     SVX_set_preference(SVX_PREF_USE_WAVEOUT, 1);
 
+    // Printed first: stdout's buffer is allocated before memory is counted.
+    std::printf("soak: %d cycles of %lld s, everything looping on %s\n", cycles,
+                static_cast<long long>(cycle.count()), std::getenv("WIN32_AUDIO"));
+    std::fflush(stdout);
     bool ok = true;
     {
         Everything e;
