@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dsound_support.h"
+#include "output_device.h"
 #include "win32/winmm.h"
 
 namespace {
@@ -189,6 +190,38 @@ TEST_F(Output, WaveOutAndDirectSoundShareTheOutput) {
     std::map<int32_t, size_t> counts = histogram(c);
     EXPECT_EQ(counts[3000], 2u * 2205) << "the buffer's frames, heard over the tone";
     EXPECT_EQ(counts[1000] + counts[3000], 2u * 22050);
+}
+
+// The counters a soak run reads: every frame played, and one gap for a
+// device whose next buffer came after the last had been heard (the first
+// buffer of an idle device is no gap).
+TEST_F(Output, CountsFramesPlayedAndTheGapWhenADeviceRanDry) {
+    ScopedEnv env = capture_here();
+    const win32::mm::OutputCounters before = win32::mm::output_counters();
+    WAVEFORMATEX format = pcm(1, 16, 22050);
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    std::vector<uint8_t> data(2 * 2205, 1);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<LPSTR>(data.data());
+    header.dwBufferLength = DWORD(data.size());
+    auto play = [&] {
+        ASSERT_EQ(waveOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (!(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), until);
+            std::this_thread::sleep_for(1ms);
+        }
+        waveOutUnprepareHeader(out, &header, sizeof header);
+    };
+    play();
+    std::this_thread::sleep_for(100ms);
+    play();
+    ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    const win32::mm::OutputCounters after = win32::mm::output_counters();
+    EXPECT_EQ(after.frames_played - before.frames_played, 2u * 2205);
+    EXPECT_EQ(after.underruns - before.underruns, 1u);
 }
 
 TEST_F(Output, ACaptureThatCannotBeMadeRefusesTheOpen) {
