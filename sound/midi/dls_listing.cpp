@@ -93,7 +93,8 @@ void print_sample(Text& t, const SampleParams& s, const Wave* w) {
     t.print(", Options $%X%s%s\r\n", unsigned(s.options), (s.options & 1) ? " (No truncation)" : "",
             (s.options & 2) ? " (No compression)" : "");
     if (w)
-        t.print("    WAVE: %u bytes, %d Hz %d-bit %s\r\n", unsigned(w->size), int(w->rate),
+        // The file's rate is any 32-bit number: not cast to int.
+        t.print("    WAVE: %u bytes, %.0f Hz %d-bit %s\r\n", unsigned(w->size), w->rate,
                 (w->format & 1) ? 16 : 8, (w->format & 2) ? "stereo (ILLEGAL)" : "mono");
     if (s.loop_count > 0) {
         const uint32_t unit = w ? w->frame_bytes() : 1;
