@@ -4,31 +4,12 @@
 // count and start every block on the input's own sample.
 #include <cstring>
 
-#include "fuzz_support.h"
+#include "fuzz_library.h"
 #include "sonvex.h"
 
 namespace {
 
 uint32_t get16(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8); }
-
-// A library block holding `size` bytes of `data`, freed with the object.
-class Block {
-public:
-    Block(const void* data, size_t size)
-        : p_(static_cast<uint8_t*>(SVX_mem_alloc_lock(int32_t(size ? size : 1)))) {
-        if (p_ && size) std::memcpy(p_, data, size);
-    }
-    explicit Block(void* owned) : p_(static_cast<uint8_t*>(owned)) {}
-    ~Block() {
-        if (p_) SVX_mem_free_lock(p_);
-    }
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    uint8_t* get() const { return p_; }
-
-private:
-    uint8_t* p_;
-};
 
 // Decompresses `info`; the image must be a 16-bit PCM WAV the library
 // reads back, of no more frames than were asked for.
@@ -36,7 +17,7 @@ void decompress(const SoundFileInfo& info) {
     void* out = nullptr;
     uint32_t size = 0;
     if (!SVX_decompress_ADPCM(&info, &out, &size)) return;
-    Block image(out);
+    fuzz::Block image(out);
     FUZZ_CHECK(size >= 44);
     FUZZ_CHECK(uint64_t(size - 44) <= uint64_t(info.samples) * info.channels * 2);
     SoundFileInfo pcm{};
@@ -57,7 +38,7 @@ void round_trip(const SoundFileInfo& info) {
     void* out = nullptr;
     uint32_t size = 0;
     if (!SVX_compress_ADPCM(&info, &out, &size)) return;
-    Block compressed(out);
+    fuzz::Block compressed(out);
     const size_t frames = info.data_length / (info.bits / 8 * info.channels);
     SoundFileInfo adpcm{};
     FUZZ_CHECK(SVX_WAV_info(compressed.get(), &adpcm) == 1);
@@ -69,7 +50,7 @@ void round_trip(const SoundFileInfo& info) {
     void* pcm_out = nullptr;
     uint32_t pcm_size = 0;
     FUZZ_CHECK(SVX_decompress_ADPCM(&adpcm, &pcm_out, &pcm_size) == 1);
-    Block pcm(pcm_out);
+    fuzz::Block pcm(pcm_out);
     FUZZ_CHECK(pcm_size == 44 + frames * info.channels * 2);
     // Every block header holds its first input sample exactly.
     const uint8_t* values = pcm.get() + 44;
@@ -93,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!started) std::abort();
     if (size == 0 || size > (1u << 20)) return 0;
     fuzz::Choices pick(data, size);
-    Block image(data, size);
+    fuzz::Block image(data, size);
     if (!image.get()) return 0;
 
     SoundFileInfo info{};

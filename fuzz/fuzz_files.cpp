@@ -7,80 +7,60 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz_support.h"
+#include "fuzz_library.h"
 #include "sonvex.h"
 
 namespace {
 
-struct Block {
-    explicit Block(const void* from, size_t size)
-        : data(static_cast<uint8_t*>(SVX_mem_alloc_lock(int32_t(size ? size : 1)))), size(size) {
-        if (data && size) std::memcpy(data, from, size);
-    }
-    ~Block() {
-        if (data) SVX_mem_free_lock(data);
-    }
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    uint8_t* data;
-    size_t size;
-};
-
-// A block the library made for us.
-struct Owned {
-    ~Owned() {
-        if (p) SVX_mem_free_lock(p);
-    }
-    void* p = nullptr;
-    uint32_t size = 0;
-};
+using fuzz::Block;
 
 bool inside(const void* p, size_t bytes, const Block& b) {
     const auto* q = static_cast<const uint8_t*>(p);
-    return q >= b.data && q <= b.data + b.size && bytes <= size_t(b.data + b.size - q);
+    return q >= b.get() && q <= b.get() + b.size() && bytes <= size_t(b.get() + b.size() - q);
 }
 
 void merge_and_find_again(const Block& xmidi, const Block& dls) {
-    Owned merged;
-    if (SVX_merge_DLS_with_XMI(xmidi.data, dls.data, &merged.p, &merged.size) != 1) return;
-    FUZZ_CHECK(merged.p && merged.size > 12);
-    const int32_t type = SVX_file_type(merged.p, merged.size);
+    Block merged;
+    if (SVX_merge_DLS_with_XMI(xmidi.get(), dls.get(), merged.out(), merged.out_size()) != 1) return;
+    const uint32_t size = merged.given_size();
+    FUZZ_CHECK(merged.get() && size > 12);
+    const int32_t type = SVX_file_type(merged.get(), size);
     FUZZ_CHECK(type == 7 || type == 8);
     // An XMIDI part that holds a collection of its own keeps it first,
     // and a find gives that one.
-    if (SVX_file_type(xmidi.data, uint32_t(xmidi.size)) != 6) return;
+    if (SVX_file_type(xmidi.get(), uint32_t(xmidi.size())) != 6) return;
     void *x = nullptr, *d = nullptr;
     uint32_t xs = 0, ds = 0;
-    FUZZ_CHECK(SVX_find_DLS(merged.p, merged.size, &x, &xs, &d, &ds) == 1);
+    FUZZ_CHECK(SVX_find_DLS(merged.get(), size, &x, &xs, &d, &ds) == 1);
     FUZZ_CHECK(d != nullptr);
-    const auto* m = static_cast<const uint8_t*>(merged.p);
+    const uint8_t* m = merged.get();
     // The collection follows the XMIDI chunks and its 12-byte chunk header.
     FUZZ_CHECK(static_cast<const uint8_t*>(d) == m + xs + 12);
-    FUZZ_CHECK(xs + 12 + ds + 8 == merged.size);
-    FUZZ_CHECK(std::memcmp(m, xmidi.data, xs) == 0);
-    FUZZ_CHECK(std::memcmp(d, dls.data, ds + 8) == 0);
+    FUZZ_CHECK(xs + 12 + ds + 8 == size);
+    FUZZ_CHECK(std::memcmp(m, xmidi.get(), xs) == 0);
+    FUZZ_CHECK(std::memcmp(d, dls.get(), ds + 8) == 0);
 }
 
 void filter(const Block& xmidi, const Block& dls, fuzz::Choices& pick) {
-    Owned one;
-    if (SVX_filter_DLS_with_XMI(xmidi.data, dls.data, &one.p, &one.size, 0) == 1)
-        FUZZ_CHECK(one.p && one.size <= dls.size + 8);
+    Block one;
+    if (SVX_filter_DLS_with_XMI(xmidi.get(), dls.get(), one.out(), one.out_size(), 0) == 1)
+        FUZZ_CHECK(one.get() && one.given_size() <= dls.size() + 8);
     if (pick.chance(4)) {
         // The list form: a count in a pointer-sized slot, then addresses.
-        const uintptr_t list[3] = {2, reinterpret_cast<uintptr_t>(xmidi.data),
-                                   reinterpret_cast<uintptr_t>(xmidi.data)};
-        Owned two;
-        if (SVX_filter_DLS_with_XMI(list, dls.data, &two.p, &two.size, 1) == 1)
-            FUZZ_CHECK(two.size == one.size && std::memcmp(one.p, two.p, one.size) == 0);
+        const uintptr_t list[3] = {2, reinterpret_cast<uintptr_t>(xmidi.get()),
+                                   reinterpret_cast<uintptr_t>(xmidi.get())};
+        Block two;
+        if (SVX_filter_DLS_with_XMI(list, dls.get(), two.out(), two.out_size(), 1) == 1)
+            FUZZ_CHECK(two.given_size() == one.given_size() &&
+                       std::memcmp(one.get(), two.get(), one.given_size()) == 0);
     }
 }
 
 void write_and_read_back(const uint8_t* data, size_t size) {
     FUZZ_CHECK(SVX_file_write("C:\\image.bin", data, uint32_t(size)) == 1);
     FUZZ_CHECK(SVX_file_size("C:\\image.bin") == int32_t(size));
-    Owned back;
-    back.p = SVX_file_read("C:\\image.bin", nullptr);
-    FUZZ_CHECK(back.p && std::memcmp(back.p, data, size) == 0);
+    const Block back(SVX_file_read("C:\\image.bin", nullptr));
+    FUZZ_CHECK(back.get() && std::memcmp(back.get(), data, size) == 0);
 }
 
 }  // namespace
@@ -95,32 +75,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > (1u << 20)) return 0;
     fuzz::Choices pick(data, size);
     const Block image(data, size);
-    if (!image.data) return 0;
+    if (!image.get()) return 0;
 
-    const int32_t type = SVX_file_type(image.data, uint32_t(size));
+    const int32_t type = SVX_file_type(image.get(), uint32_t(size));
     FUZZ_CHECK(type >= 0 && type <= 10);
 
     void *x = nullptr, *d = nullptr;
     uint32_t xs = 0, ds = 0;
     bool parts = false;
-    if (SVX_find_DLS(image.data, uint32_t(size), &x, &xs, &d, &ds) == 1) {
-        FUZZ_CHECK(x == image.data && xs <= size);
+    if (SVX_find_DLS(image.get(), uint32_t(size), &x, &xs, &d, &ds) == 1) {
+        FUZZ_CHECK(x == image.get() && xs <= size);
         FUZZ_CHECK(!d || inside(d, size_t(ds) + 8, image));
         parts = d != nullptr && xs > 0;
     }
     {
-        Owned ex, ed;
-        if (SVX_extract_DLS(image.data, uint32_t(size), &ex.p, &ex.size, &ed.p, &ed.size) == 1) {
-            FUZZ_CHECK(ex.p || ed.p);
+        Block ex, ed;
+        if (SVX_extract_DLS(image.get(), uint32_t(size), ex.out(), ex.out_size(), ed.out(), ed.out_size()) == 1) {
+            FUZZ_CHECK(ex.get() || ed.get());
             // A compressed collection comes out expanded.
-            if (ed.p) FUZZ_CHECK(SVX_file_type(ed.p, ed.size) == 9);
+            if (ed.get()) FUZZ_CHECK(SVX_file_type(ed.get(), ed.given_size()) == 9);
         }
     }
 
     // The two parts, each in a block of its own; else the image as both.
-    const Block xmidi(parts ? x : image.data, parts ? xs : size);
-    const Block dls(parts ? d : image.data, parts ? size_t(ds) + 8 : size);
-    if (xmidi.data && dls.data) {
+    const Block xmidi(parts ? x : image.get(), parts ? xs : size);
+    const Block dls(parts ? d : image.get(), parts ? size_t(ds) + 8 : size);
+    if (xmidi.get() && dls.get()) {
         merge_and_find_again(xmidi, dls);
         filter(xmidi, dls, pick);
     }

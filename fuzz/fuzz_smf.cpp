@@ -6,20 +6,14 @@
 #include <cstring>
 
 #include "core/state.h"
-#include "fuzz_support.h"
+#include "fuzz_library.h"
 #include "midi/mididrv.h"
 #include "sonvex.h"
 
 namespace {
 
 void play_converted(void* xmidi) {
-    // One driver for every input: opening one pauses for the device.
-    static HMDIDRIVER d = [] {
-        HMDIDRIVER opened = nullptr;
-        if (SVX_midiOutOpen(&opened, nullptr, -1) != 0 || !opened) std::abort();
-        return opened;
-    }();
-    for (int32_t channel = 1; channel <= 16; ++channel) SVX_release_channel(d, channel);
+    HMDIDRIVER d = fuzz::shared_midi_driver();
     HSEQUENCE s = SVX_allocate_sequence_handle(d);
     if (!s) return;
     FUZZ_CHECK(SVX_init_sequence(s, xmidi, 0) == 1);
@@ -33,41 +27,31 @@ void play_converted(void* xmidi) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool started = [] {
-        setenv("WIN32_MIDI", "null", 1);
-        fuzz::scratch_drive();
-        if (SVX_startup() != 1) return false;
-        // Only this program ticks.
-        SVX_set_preference(SVX_PREF_SERVICE_PERIOD_MS, 100000000);
-        return true;
-    }();
+    static const bool started = fuzz::start_sequencer();
     if (!started) std::abort();
     if (size == 0 || size > (1u << 20)) return 0;
     fuzz::Choices pick(data, size);
 
-    auto* image = static_cast<uint8_t*>(SVX_mem_alloc_lock(int32_t(size)));
-    if (!image) return 0;
-    std::memcpy(image, data, size);
+    const fuzz::Block image(data, size);
+    if (!image.get()) return 0;
 
-    void* xmidi = nullptr;
-    uint32_t xmidi_size = 0;
+    fuzz::Block xmidi;
     const uint32_t flags = pick.chance(2) ? SVX_MIDI_TOLERANT : 0;
-    if (SVX_MIDI_to_XMI(image, uint32_t(size), &xmidi, &xmidi_size, flags) == 1) {
-        FUZZ_CHECK(xmidi && xmidi_size > 0);
-        FUZZ_CHECK(SVX_file_type(xmidi, xmidi_size) == 6);
-        play_converted(xmidi);
-        SVX_mem_free_lock(xmidi);
+    if (SVX_MIDI_to_XMI(image.get(), uint32_t(size), xmidi.out(), xmidi.out_size(), flags) == 1) {
+        FUZZ_CHECK(xmidi.get() && xmidi.given_size() > 0);
+        FUZZ_CHECK(SVX_file_type(xmidi.get(), xmidi.given_size()) == 6);
+        play_converted(xmidi.get());
     } else {
-        FUZZ_CHECK(!xmidi);
+        FUZZ_CHECK(!xmidi.get());
     }
 
-    char* text = nullptr;
-    uint32_t text_size = 0;
-    if (SVX_list_MIDI(image, uint32_t(size), &text, &text_size, pick.pick(8)) == 1) {
-        FUZZ_CHECK(text && text_size > 0 && text[text_size - 1] == 0);
-        FUZZ_CHECK(std::strlen(text) == text_size - 1);
-        SVX_mem_free_lock(text);
+    fuzz::Block text;
+    if (SVX_list_MIDI(image.get(), uint32_t(size), reinterpret_cast<char**>(text.out()), text.out_size(),
+                      pick.pick(8)) == 1) {
+        const auto* t = reinterpret_cast<const char*>(text.get());
+        const uint32_t n = text.given_size();
+        FUZZ_CHECK(t && n > 0 && t[n - 1] == 0);
+        FUZZ_CHECK(std::strlen(t) == n - 1);
     }
-    SVX_mem_free_lock(image);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "core/state.h"
-#include "fuzz_support.h"
+#include "fuzz_library.h"
 #include "midi/mididrv.h"
 #include "midi/sequence.h"
 #include "sonvex.h"
@@ -56,34 +56,20 @@ void act(fuzz::Choices& pick, HMDIDRIVER d, HSEQUENCE s, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool started = [] {
-        setenv("WIN32_MIDI", "null", 1);
-        fuzz::scratch_drive();
-        if (SVX_startup() != 1) return false;
-        // Only this program ticks.
-        SVX_set_preference(SVX_PREF_SERVICE_PERIOD_MS, 100000000);
         for (int i = 0; i < 128; ++i) ica[i] = uint8_t(127 - i);
-        return true;
+        return fuzz::start_sequencer();
     }();
     if (!started) std::abort();
     if (size == 0 || size > (1u << 20)) return 0;
     fuzz::Choices pick(data, size);
 
-    auto* image = static_cast<uint8_t*>(SVX_mem_alloc_lock(int32_t(size)));
-    if (!image) return 0;
-    std::memcpy(image, data, size);
+    const fuzz::Block image(data, size);
+    if (!image.get()) return 0;
     SVX_set_preference(SVX_PREF_BRANCHES_KEEP_LOOPS, int32_t(pick.pick(2)));
-    // One driver for every input: opening one pauses to let a device take
-    // its channel set-up. What an input may have changed is put back.
-    static HMDIDRIVER d = [] {
-        HMDIDRIVER opened = nullptr;
-        if (SVX_midiOutOpen(&opened, nullptr, -1) != 0 || !opened) std::abort();
-        return opened;
-    }();
-    SVX_set_XMIDI_master_volume(d, 127);
-    for (int32_t channel = 1; channel <= 16; ++channel) SVX_release_channel(d, channel);
+    HMDIDRIVER d = fuzz::shared_midi_driver();
     HSEQUENCE s = SVX_allocate_sequence_handle(d);
     const int32_t number = pick.chance(4) ? int32_t(pick.pick(3)) : 0;
-    if (s && SVX_init_sequence(s, image, number)) {
+    if (s && SVX_init_sequence(s, image.get(), number)) {
         const int32_t loops[] = {1, 1, 2, 0};
         SVX_set_sequence_loop_count(s, pick.one_of(loops));
         SVX_register_ICA_array(s, ica);
@@ -102,6 +88,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         svx::BackgroundWork background;  // no pause for the note-offs
         SVX_release_sequence_handle(s);
     }
-    SVX_mem_free_lock(image);
     return 0;
 }
