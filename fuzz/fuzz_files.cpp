@@ -66,11 +66,7 @@ void write_and_read_back(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool started = [] {
-        setenv("WIN32_AUDIO", "null", 1);
-        fuzz::scratch_drive();
-        return SVX_startup() == 1;
-    }();
+    static const bool started = fuzz::start_library();
     if (!started) std::abort();
     if (size == 0 || size > (1u << 20)) return 0;
     fuzz::Choices pick(data, size);

@@ -49,6 +49,13 @@ private:
     uint32_t out_size_ = 0;
 };
 
+// The library on the null audio device, on a scratch drive.
+inline bool start_library() {
+    setenv("WIN32_AUDIO", "null", 1);
+    scratch_drive();
+    return SVX_startup() == 1;
+}
+
 // The library on the null MIDI device, its service thread parked.
 inline bool start_sequencer() {
     setenv("WIN32_MIDI", "null", 1);
