@@ -122,6 +122,17 @@ extern "C" int32_t rl_show_bmp(const char* name, int32_t flags) {
             const int64_t file_row = bottom_up ? rows - 1 - (p.image_y + row) : p.image_y + row;
             if (file_row > src.size() / row_bytes) break;
             src.seek(h.data_offset + file_row * row_bytes + span_start);
+            // A row inside the block in hand converts from there; one that
+            // crosses into the next block is gathered in the line first.
+            size_t avail = 0;
+            const uint8_t* held = src.buffered(avail);
+            if (avail >= span) {
+                RowInput direct = in;
+                direct.data = held;
+                convert(direct, destination(p, row), p.width);
+                src.advance(span);
+                continue;
+            }
             if (src.read(s.line.data(), span) < span) break;
             convert(in, destination(p, row), p.width);
         }

@@ -20,32 +20,62 @@ class LineDecoder {
 public:
     explicit LineDecoder(ImageSource& src) : src_(src) {}
 
-    // Fills `line` completely; false when the data end first.
+    // Fills `line` completely; false when the data end first. `line` has
+    // room for kLineSlack bytes past `size`, which run fills may scribble.
     bool next(uint8_t* line, size_t size) {
         size_t filled = 0;
         while (filled < size) {
             if (run_ > 0) {
                 const size_t n = std::min(run_, size - filled);
-                std::memset(line + filled, value_, n);
+                fill(line + filled, value_, n);
                 filled += n;
                 run_ -= n;
                 continue;
             }
-            const int byte = src_.get();
-            if (byte < 0) return false;
-            if (byte >= 0xC0) {
+            // Codes are read in place from the block in hand; a run whose
+            // value lies in the next block goes the byte-wise way below.
+            size_t avail = 0;
+            const uint8_t* const begin = src_.buffered(avail);
+            if (avail == 0) return false;
+            const uint8_t* p = begin;
+            const uint8_t* const end = begin + avail;
+            while (filled < size && p < end) {
+                const uint8_t byte = *p;
+                if (byte < 0xC0) {
+                    line[filled++] = byte;
+                    ++p;
+                    continue;
+                }
+                if (end - p < 2) break;
+                const size_t count = byte & 0x3F;
+                const size_t n = std::min(count, size - filled);
+                fill(line + filled, p[1], n);
+                filled += n;
+                run_ = count - n;
+                value_ = p[1];
+                p += 2;
+            }
+            src_.advance(size_t(p - begin));
+            if (filled < size && run_ == 0 && p + 1 == end) {
+                const int code = src_.get();
                 const int value = src_.get();
                 if (value < 0) return false;
-                run_ = static_cast<size_t>(byte & 0x3F);
+                run_ = static_cast<size_t>(code & 0x3F);
                 value_ = static_cast<uint8_t>(value);
-            } else {
-                line[filled++] = static_cast<uint8_t>(byte);
             }
         }
         return true;
     }
 
+    static constexpr size_t kLineSlack = 8;
+
 private:
+    // Runs are short (a few to 63 bytes): whole 8-byte stores beat a call.
+    static void fill(uint8_t* dst, uint8_t value, size_t n) {
+        const uint64_t pattern = value * 0x0101010101010101ull;
+        for (size_t i = 0; i < n; i += 8) std::memcpy(dst + i, &pattern, 8);
+    }
+
     ImageSource& src_;
     size_t run_ = 0;
     uint8_t value_ = 0;
@@ -119,7 +149,7 @@ extern "C" int32_t rl_show_pcx(const char* name, int32_t flags) {
 
     if (!p.empty()) {
         const size_t line_size = static_cast<size_t>(line_plane_bytes) * planes;
-        s.line.assign(line_size, 0);
+        s.line.assign(line_size + LineDecoder::kLineSlack, 0);
         const bool packed = format == PixelFormat::Bits1 || format == PixelFormat::Planes4;
         const auto offset = static_cast<uint8_t>(g.depth == 8 && packed ? 10 : 0);
         const RowInput in = row_input(s.line.data(), p.image_x, line_plane_bytes, offset);

@@ -27,6 +27,18 @@ public:
     // Copies up to `count` bytes and returns how many there were.
     size_t read(uint8_t* dst, size_t count);
 
+    // The bytes from the position to the end of the block in hand, read
+    // in place; `advance` then moves past those used. Empty at the end.
+    const uint8_t* buffered(size_t& count) {
+        if (pos_ == end_ && !refill()) {
+            count = 0;
+            return nullptr;
+        }
+        count = end_ - pos_;
+        return block_ + pos_;
+    }
+    void advance(size_t count) { pos_ += count; }
+
     // Next byte, or -1 at the end of the data.
     int get() {
         if (pos_ < end_ || refill()) return block_[pos_++];

@@ -23,13 +23,10 @@ bool valid_preference(int32_t index) { return index >= 0 && index < SVX_PREFEREN
 
 }  // namespace
 
-Library& library() {
-    static Library lib;
-    return lib;
-}
+constinit Library library_state;
 
-thread_local int call_depth __attribute__((tls_model("initial-exec"))) = 0;
-thread_local int background_count __attribute__((tls_model("initial-exec"))) = 0;
+thread_local constinit int call_depth __attribute__((tls_model("initial-exec"))) = 0;
+thread_local constinit int background_count __attribute__((tls_model("initial-exec"))) = 0;
 
 void reset_preferences() {
     for (int i = 0; i < SVX_PREFERENCE_COUNT; ++i)

@@ -32,14 +32,18 @@ struct Library {
     std::atomic<int32_t> lock_count{0};
 };
 
-Library& library();
+// Constant-initialised, so that every call reaches it directly, without
+// a guard or a function call.
+extern constinit Library library_state;
+inline Library& library() { return library_state; }
 
 // Exported calls in progress on this thread's stack. Kept per thread so
 // that background calls never disturb the nesting of the caller's trace.
-extern thread_local int call_depth;
+// Initial-exec and constinit: one %fs-relative access, no wrapper call.
+extern thread_local constinit int call_depth __attribute__((tls_model("initial-exec")));
 // Non-zero while this thread runs background work (timer callbacks,
 // output services).
-extern thread_local int background_count;
+extern thread_local constinit int background_count __attribute__((tls_model("initial-exec")));
 
 void reset_preferences();
 inline int32_t preference(int index) {

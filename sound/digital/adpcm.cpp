@@ -32,6 +32,61 @@ private:
     uint8_t* p_;
 };
 
+// The transitions in one flat array with the next step index premultiplied
+// to its row's start, which takes a shift off every code's dependency chain.
+constexpr auto flat_transitions = [] {
+    std::array<Transition, (max_index + 1) * 16> table{};
+    for (size_t i = 0; i <= max_index; ++i)
+        for (size_t code = 0; code < 16; ++code)
+            table[i * 16 + code] = {transitions[i][code].difference, transitions[i][code].next * 16};
+    return table;
+}();
+
+struct Chain {
+    int32_t value;
+    uint32_t row;  // step index * 16
+};
+
+inline int16_t decode(Chain& ch, uint32_t code) {
+    const Transition& t = flat_transitions[ch.row + code];
+    ch.value = std::clamp(ch.value + t.difference, -32768, 32767);
+    ch.row = uint32_t(t.next);
+    return int16_t(ch.value);
+}
+
+// Whole blocks side by side. Each block starts from its own header, so
+// the predictors of different blocks do not depend on each other and the
+// processor overlaps their dependency chains; the output is the same as
+// decoding the blocks one after the other.
+template <int Channels, int Blocks>
+void decode_blocks(const uint8_t* data, size_t block_size, int16_t* out, size_t per_block) {
+    constexpr size_t unit = 4 * Channels;
+    constexpr int chains = Channels * Blocks;
+    Chain ch[chains];
+    const uint8_t* in[Blocks];
+    int16_t* o[Blocks];
+    for (int b = 0; b < Blocks; ++b) {
+        in[b] = data + size_t(b) * block_size;
+        o[b] = out + size_t(b) * per_block * Channels;
+        Channel header[Channels];
+        read_header<Channels>(header, in[b], o[b]);
+        for (int c = 0; c < Channels; ++c)
+            ch[b * Channels + c] = {header[c].value, uint32_t(header[c].index) * 16};
+        o[b] += Channels;
+    }
+    for (size_t off = unit; off < block_size; off += unit) {
+        uint32_t w[chains];
+        for (int b = 0; b < Blocks; ++b)
+            for (int c = 0; c < Channels; ++c) w[b * Channels + c] = read32(in[b] + off + 4 * c);
+        for (int k = 0; k < 8; ++k)
+            for (int b = 0; b < Blocks; ++b)
+                for (int c = 0; c < Channels; ++c)
+                    o[b][k * Channels + c] =
+                        decode(ch[b * Channels + c], (w[b * Channels + c] >> (4 * k)) & 15);
+        for (int b = 0; b < Blocks; ++b) o[b] += 8 * Channels;
+    }
+}
+
 template <int Channels>
 size_t decode_all(const uint8_t* data, size_t bytes, int64_t block_size, int16_t* out, size_t frames) {
     constexpr size_t unit = 4 * Channels;
@@ -40,6 +95,15 @@ size_t decode_all(const uint8_t* data, size_t bytes, int64_t block_size, int16_t
     // Whole blocks that are wanted whole go straight into the output.
     const int64_t per_block = frames_per_block(block_size, Channels);
     const bool plain = per_block > 0 && (block_size - int64_t(unit)) % int64_t(unit) == 0;
+    // Eight dependency chains: as many as the registers hold.
+    constexpr int group = 8 / Channels;
+    while (plain && bytes - pos >= group * size_t(block_size) &&
+           frames - done >= group * size_t(per_block)) {
+        decode_blocks<Channels, group>(data + pos, size_t(block_size), out + done * Channels,
+                                       size_t(per_block));
+        pos += group * size_t(block_size);
+        done += group * size_t(per_block);
+    }
     while (plain && bytes - pos >= size_t(block_size) && frames - done >= size_t(per_block)) {
         const uint8_t* p = data + pos;
         int16_t* o = out + done * Channels;

@@ -370,6 +370,36 @@ TEST_F(RasterDecoders, PcxEmptyRunAndHighLiteralsDecode) {
     EXPECT_EQ(buffer_pixel(v, 3, 0), 9u);
 }
 
+// Runs are read from the 4096-byte block in hand: a run whose count byte
+// ends one block and whose value starts the next must decode like any other.
+TEST_F(RasterDecoders, PcxRunSplitAcrossReadBlocksDecodes) {
+    for (const size_t code_at : {size_t{4094}, size_t{4095}, size_t{4096}}) {
+        const auto v = open_buffer(8, 16, 256);
+        PcxLayout s;
+        s.max_x = 15;
+        s.max_y = 248;
+        s.bytes_per_line = 16;
+        s.version = 3;
+        Bytes b = make_pcx(s);
+        Bytes want;
+        while (b.size() < code_at) {
+            b.push_back(uint8_t(want.size() % 150));
+            want.push_back(b.back());
+        }
+        b.insert(b.end(), {0xC0 | 5, 0xC7});
+        want.insert(want.end(), 5, 0xC7);
+        while (want.size() < 16 * 249) {
+            b.push_back(uint8_t(want.size() % 150));
+            want.push_back(b.back());
+        }
+        ASSERT_EQ(show(Kind::Pcx, b, RL_KEEP_PALETTE), RL_OK);
+        for (int y = 0; y < 249; ++y)
+            for (int x = 0; x < 16; ++x)
+                ASSERT_EQ(buffer_pixel(v, x, y), want[size_t(y) * 16 + size_t(x)])
+                    << "code at " << code_at << ", pixel " << x << "," << y;
+    }
+}
+
 // ---- PCX palettes ---------------------------------------------------------------
 
 struct PcxPaletteCase {

@@ -340,6 +340,38 @@ TEST(AdpcmDecoder, DataEndingAnywhereStopsCleanly) {
             }
 }
 
+// Runs of whole blocks are decoded several at a time; each block must come
+// out as if decoded alone, wherever the run ends and however many frames
+// are wanted.
+TEST(AdpcmDecoder, BlocksDecodedTogetherMatchBlocksDecodedAlone) {
+    uint32_t seed = 12345;
+    auto next = [&] { return uint8_t((seed = seed * 1664525u + 1013904223u) >> 24); };
+    for (int channels : {1, 2})
+        for (int64_t block : {int64_t{40}, int64_t{256}, int64_t{1024}})
+            for (size_t blocks : {size_t{1}, size_t{3}, size_t{4}, size_t{7}, size_t{8}, size_t{9}, size_t{17}}) {
+                SCOPED_TRACE(::testing::Message() << channels << " ch, block " << block << ", " << blocks);
+                // Plus a part block behind the whole ones.
+                Bytes data(size_t(block) * blocks + 4 * size_t(channels) + 4 * size_t(channels), 0);
+                for (uint8_t& b : data) b = next();
+                const size_t per_block = size_t(svx::adpcm::frames_per_block(block, channels));
+                Samples alone;
+                for (size_t b = 0; b < blocks; ++b) {
+                    const Bytes one(data.begin() + long(b * size_t(block)),
+                                    data.begin() + long((b + 1) * size_t(block)));
+                    const Samples s = decode(one, block, channels, per_block);
+                    ASSERT_EQ(s.size(), per_block * size_t(channels));
+                    alone.insert(alone.end(), s.begin(), s.end());
+                }
+                const Samples together = decode(data, block, channels, blocks * per_block + 9);
+                ASSERT_EQ(together.size(), (blocks * per_block + 9) * size_t(channels));
+                EXPECT_EQ(Samples(together.begin(), together.begin() + long(alone.size())), alone);
+                // A count that stops inside a block takes the run no further.
+                const size_t short_count = blocks * per_block - 5;
+                EXPECT_EQ(decode(data, block, channels, short_count),
+                          Samples(alone.begin(), alone.begin() + long(short_count * size_t(channels))));
+            }
+}
+
 // ---- SVX_compress_ADPCM --------------------------------------------------------
 
 Bytes pcm_wav(const Bytes& data, uint32_t channels, uint32_t rate, uint32_t bits) {

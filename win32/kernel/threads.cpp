@@ -14,7 +14,7 @@
 //
 // Handles. Each handle naming a thread is a small object of its own, kept
 // in a list that SuspendThread and ResumeThread search under a lock taken
-// with the suspend signal blocked. So neither ever needs the general handle
+// shielded from suspension. So neither ever needs the general handle
 // table, whose lock a suspended thread may hold.
 #include <algorithm>
 #include <climits>
@@ -90,7 +90,10 @@ void park(ThreadState& self) {
 
 extern "C" void on_suspend_signal(int) {
     int saved = errno;
-    if (ThreadState* self = tls_self) park(*self);
+    if (shield_depth > 0)
+        suspend_deferred = 1;
+    else if (ThreadState* self = tls_self)
+        park(*self);
     errno = saved;
 }
 
@@ -370,6 +373,17 @@ void apply_priority(pid_t tid, int priority) {
 }
 
 }  // namespace
+
+thread_local constinit int shield_depth __attribute__((tls_model("initial-exec"))) = 0;
+thread_local constinit volatile sig_atomic_t suspend_deferred
+    __attribute__((tls_model("initial-exec"))) = 0;
+
+void take_deferred_suspension() {
+    suspend_deferred = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    // A resume may have come first: park then returns at once.
+    if (ThreadState* self = tls_self) park(*self);
+}
 
 int suspend_signal() {
     static const int signal_number = [] {

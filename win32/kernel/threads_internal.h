@@ -4,8 +4,8 @@
 // A thread stopped by SuspendThread may be stopped anywhere, including
 // inside one of our own locked sections. So waits are futex-based (nothing
 // is held while sleeping), and every short section that holds a lock other
-// threads need runs with the suspend signal blocked: the signal is then
-// taken right after the lock is released, never while it is held.
+// threads need runs shielded: the suspension is then taken right after the
+// lock is released, never while it is held.
 #pragma once
 
 #include <atomic>
@@ -84,21 +84,31 @@ bool wait_on(FutexWord& word, DWORD milliseconds, Ready ready) {
 // The real-time signal that stops a thread for SuspendThread.
 int suspend_signal();
 
-// Blocks the suspend signal in the calling thread for its lifetime.
+// Shielded sections the calling thread is in, and whether a suspension
+// arrived during one: the signal handler then only notes it, and the
+// thread parks when it leaves its outermost section. This defers the
+// signal as blocking it would, without two system calls per section.
+extern thread_local constinit int shield_depth __attribute__((tls_model("initial-exec")));
+extern thread_local constinit volatile sig_atomic_t suspend_deferred
+    __attribute__((tls_model("initial-exec")));
+void take_deferred_suspension();
+
+// Defers the suspend signal in the calling thread for its lifetime.
 class SuspendShield {
 public:
     SuspendShield() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, suspend_signal());
-        pthread_sigmask(SIG_BLOCK, &set, &previous_);
+        ++shield_depth;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
     }
-    ~SuspendShield() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~SuspendShield() {
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        if (--shield_depth == 0) {
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+            if (suspend_deferred) take_deferred_suspension();
+        }
+    }
     SuspendShield(const SuspendShield&) = delete;
     SuspendShield& operator=(const SuspendShield&) = delete;
-
-private:
-    sigset_t previous_;
 };
 
 // A lock that cannot be held by a suspended thread: the shield is raised
