@@ -127,6 +127,14 @@ inline Bytes xmidi_form(const Events& events, const std::vector<Branch>& branche
     return chunk("FORM", data);
 }
 
+// An XMIDI file: its "FORM XDIR" header and the "CAT " holding the form.
+inline Bytes xmidi_file(const Bytes& form) {
+    Bytes b = container("FORM", "XDIR", {chunk("INFO", {1, 0})});
+    const Bytes cat = container("CAT ", "XMID", {form});
+    b.insert(b.end(), cat.begin(), cat.end());
+    return b;
+}
+
 // ---- what the device received ----
 
 struct SmfEvent {
