@@ -299,6 +299,22 @@ TEST_F(Quick, AdjustmentsApplyWhilePlaying) {
     EXPECT_EQ(SVX_sample_status(sample), SVX_FREE);
 }
 
+TEST_F(Quick, ALibraryShutdownUnderneathLeavesNothingStale) {
+    ASSERT_EQ(SVX_startup(), 1);
+    ASSERT_EQ(SVX_quick_startup(2, 1, 0, 0, 0), 1) << "on a running library";
+    HQUICK q = SVX_quick_load(file("w.wav", loud_wav(22050, 1, 22050)).c_str());
+    ASSERT_NE(q, nullptr);
+    ASSERT_EQ(SVX_quick_play(q, 0), 1);
+    SVX_shutdown();
+    HDIGDRIVER digital = reinterpret_cast<HDIGDRIVER>(1);
+    SVX_quick_handles(&digital, nullptr, nullptr);
+    EXPECT_EQ(digital, nullptr);
+    ASSERT_EQ(SVX_quick_startup(2, 0, 0, 0, 0), 1) << "started afresh";
+    HQUICK again = SVX_quick_load(file("w.wav", loud_wav(22050, 1, 2205)).c_str());
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(SVX_quick_play(again, 1), 1);
+}
+
 TEST_F(Quick, FilesItCannotPlayAreRefusedWithTheirReason) {
     const Bytes wav = loud_wav(22050, 1, 100);
     const Bytes xmidi = two_notes_xmidi();
