@@ -14,6 +14,7 @@
 #include "core/ops.h"
 #include "core/state.h"
 #include "digital/driver.h"
+#include "digital/sample.h"
 #include "win32/kernel.h"
 
 namespace svx::services {
@@ -93,6 +94,8 @@ void halt(SVX_QUICK& q) {
         ::SVX_release_sequence_handle(sequence);
     } else {
         auto* sample = static_cast<HSAMPLE>(handle);
+        // Ended, a VOC file's continuation would start its next block.
+        ::SVX_register_EOS_callback(sample, nullptr);
         ::SVX_end_sample(sample);
         ::SVX_release_sample_handle(sample);
     }
@@ -282,7 +285,14 @@ bool start_sample(SVX_QUICK& q, int32_t loops) {
         return false;
     }
     ::SVX_set_sample_user_data(s, 0, reinterpret_cast<uintptr_t>(&q));
-    ::SVX_register_EOS_callback(s, on_sample_end);
+    if (digital::is_voc(q.image, q.size)) {
+        // The library's continuation plays every sound block of a VOC
+        // file; the end of the file is the end.
+        ::SVX_register_EOS_callback(s, digital::voc_continuation);
+        ::SVX_register_EOF_callback(s, on_sample_end);
+    } else {
+        ::SVX_register_EOS_callback(s, on_sample_end);
+    }
     if (q.speed != -1) ::SVX_set_sample_playback_rate(s, q.speed);
     if (q.volume != -1) ::SVX_set_sample_volume(s, q.volume);
     if (q.extra != -1) ::SVX_set_sample_pan(s, q.extra);

@@ -181,6 +181,41 @@ TEST_F(Quick, AWavIsHeardExactlyAsItsData) {
     }
 }
 
+// A VOC file of two 8-bit sound blocks at 22,222 Hz, `frames` bytes each,
+// never silent (0x80).
+Bytes two_block_voc(size_t frames) {
+    Bytes b;
+    testing_support::put_text(b, "Creative Voice File\x1A");
+    testing_support::put16(b, 26);
+    testing_support::put16(b, 0x010A);
+    testing_support::put16(b, 0x1129);
+    for (uint32_t seed : {1u, 2u}) {
+        b.push_back(1);
+        testing_support::put24(b, uint32_t(frames + 2));
+        b.push_back(256 - 45);
+        b.push_back(0);
+        const Bytes data = dstesting::loud8(frames, seed);
+        b.insert(b.end(), data.begin(), data.end());
+    }
+    b.push_back(0);
+    return b;
+}
+
+TEST_F(Quick, EveryBlockOfAVocFileIsHeard) {
+    ASSERT_EQ(SVX_quick_startup(2, 0, 22050, 16, 1), 1);
+    constexpr size_t kFrames = 11111;
+    HQUICK q = load(two_block_voc(kFrames));
+    ASSERT_NE(q, nullptr) << SVX_last_error();
+    ASSERT_EQ(SVX_quick_play(q, 1), 1);
+    EXPECT_TRUE(wait_for([&] { return SVX_quick_status(q) == SVX_QUICK_DONE; }, 5000));
+    Sleep(600);
+    const Bytes heard = heard_audio();
+    size_t sounding = 0;
+    for (size_t i = 0; i + 1 < heard.size(); i += 2) sounding += testing_support::get16(&heard[i]) != 0;
+    const double expected = 2.0 * kFrames * 22050 / 22222;
+    EXPECT_NEAR(double(sounding), expected, 0.03 * expected) << "both blocks, once";
+}
+
 TEST_F(Quick, AStandardMidiFilePlaysAsXmidiFromALibraryBlock) {
     ASSERT_EQ(SVX_quick_startup(0, 1, 0, 0, 0), 1) << SVX_last_error();
     Bytes smf = smf_one_note();
