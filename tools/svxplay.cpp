@@ -294,11 +294,13 @@ int play(const Options& options, void* image, uint32_t size) {
         }
     }
     // A device that fails hands its buffers straight back: the sound is
-    // then mixed faster than it can be heard.
+    // then mixed faster than it can be heard. Mixing runs ahead of hearing
+    // by the output's buffers; a second more allows for this thread
+    // starting its clock late on a busy machine.
     const int64_t heard_ms = int64_t(length) * std::max(options.loops, 1) -
                              std::min<int64_t>(options.start_ms, length);
     const int64_t took_ms = int64_t(SVX_ms_count() - start);
-    if (status == 0 && digital_file && took_ms < heard_ms - std::max<int64_t>(500, heard_ms / 10))
+    if (status == 0 && digital_file && heard_ms - took_ms > int64_t(drain_ms(true)) + 1000)
         status = fail("the audio device failed while playing: " + clock_text(int32_t(heard_ms)) +
                       " of sound went in " + clock_text(int32_t(took_ms)));
     if (status == 0 && !pump(drain_ms(digital_file))) status = kInterrupted;
