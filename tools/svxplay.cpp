@@ -219,7 +219,8 @@ uint32_t drain_ms(bool digital_file) {
     SVX_quick_handles(&driver, nullptr, nullptr);
     int32_t rate = 0, format = 0;
     SVX_digital_configuration(driver, &rate, &format, nullptr);
-    uint32_t ms = 200;
+    // A margin for a busy machine, where the device thread runs late.
+    uint32_t ms = 500;
     if (rate > 0 && SVX_get_preference(SVX_PREF_USE_WAVEOUT) != 0) {
         const int32_t frame_bytes = ((format & 1) ? 2 : 1) * ((format & 2) ? 2 : 1);
         ms += uint32_t(int64_t(SVX_minimum_sample_buffer_size(driver, rate, format)) * 1000 /
@@ -295,12 +296,12 @@ int play(const Options& options, void* image, uint32_t size) {
     }
     // A device that fails hands its buffers straight back: the sound is
     // then mixed faster than it can be heard. Mixing runs ahead of hearing
-    // by the output's buffers; a second more allows for this thread
+    // by the output's buffers; the margin allows for this thread
     // starting its clock late on a busy machine.
     const int64_t heard_ms = int64_t(length) * std::max(options.loops, 1) -
                              std::min<int64_t>(options.start_ms, length);
     const int64_t took_ms = int64_t(SVX_ms_count() - start);
-    if (status == 0 && digital_file && heard_ms - took_ms > int64_t(drain_ms(true)) + 1000)
+    if (status == 0 && digital_file && heard_ms - took_ms > int64_t(drain_ms(true)) + 700)
         status = fail("the audio device failed while playing: " + clock_text(int32_t(heard_ms)) +
                       " of sound went in " + clock_text(int32_t(took_ms)));
     if (status == 0 && !pump(drain_ms(digital_file))) status = kInterrupted;
