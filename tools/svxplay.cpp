@@ -255,9 +255,12 @@ int play(const Options& options, void* image, uint32_t size) {
     SVX_quick_handles(&driver, nullptr, nullptr);
     char where[160] = "";
     if (driver) SVX_digital_configuration(driver, nullptr, nullptr, where);
+    const std::string output = digital_file ? std::string(where)
+                               : SVX_quick_type(quick) == SVX_QUICK_XMIDI_DLS
+                                   ? "the built-in synthesizer, " + std::string(where)
+                                   : std::string("the MIDI device");
     std::printf("playing %s: %s, %s, on %s\n", options.file.c_str(),
-                describe(image, size, quick).c_str(), clock_text(length).c_str(),
-                digital_file || driver ? where : "the MIDI device");
+                describe(image, size, quick).c_str(), clock_text(length).c_str(), output.c_str());
     std::fflush(stdout);
 
     SVX_quick_set_volume(quick, options.volume, -1);
