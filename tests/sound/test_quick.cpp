@@ -15,6 +15,7 @@
 #include "services/quick.h"
 #include "sonvex.h"
 #include "test_dsound_support.h"
+#include "thread_checker.h"
 #include "win32/kernel.h"
 
 namespace {
@@ -157,6 +158,7 @@ TEST_F(Quick, DigitalUseTwoNeverTriesDirectSound) {
 }
 
 TEST_F(Quick, AWavIsHeardExactlyAsItsData) {
+    SKIP_REAL_TIME_UNDER_THREAD_CHECKER();
     for (const uint32_t rate : {44100u, 48000u}) {
         SCOPED_TRACE(rate);
         audio_ = drive_.path() / ("capture" + std::to_string(rate) + ".wav");
@@ -202,6 +204,7 @@ Bytes two_block_voc(size_t frames) {
 }
 
 TEST_F(Quick, EveryBlockOfAVocFileIsHeard) {
+    SKIP_REAL_TIME_UNDER_THREAD_CHECKER();
     ASSERT_EQ(SVX_quick_startup(2, 0, 22050, 16, 1), 1);
     constexpr size_t kFrames = 11111;
     HQUICK q = load(two_block_voc(kFrames));
@@ -257,6 +260,7 @@ TEST_F(Quick, LoadAndPlayForEverWithWaitReturnsAtOnce) {
 }
 
 TEST_F(Quick, AnXmidiWithItsOwnCollectionIsHeardThroughTheSynthesizer) {
+    SKIP_REAL_TIME_UNDER_THREAD_CHECKER();
     const Bytes collection = looped_collection();
     void* compressed = nullptr;
     uint32_t compressed_size = 0;
