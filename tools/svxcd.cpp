@@ -75,10 +75,7 @@ int parse(int argc, char** argv, Options& options) {
         std::string value;
         const bool takes_value =
             arg == "--disc" || arg == "--drive" || arg == "--volume" || arg == "--device";
-        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            value = arg.substr(arg.find('=') + 1);
-            arg = arg.substr(0, arg.find('='));
-        } else if (takes_value) {
+        if (!svxtool::split_option(arg, value) && takes_value) {
             if (i + 1 >= argc) return usage_error(arg + " needs a value");
             value = argv[++i];
         }

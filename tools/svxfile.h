@@ -39,6 +39,16 @@ inline bool number(const std::string& text, int low, int high, int& out) {
     return true;
 }
 
+// Splits "--name=value" into the name (left in `arg`) and `value`; false,
+// with both untouched, for anything else.
+inline bool split_option(std::string& arg, std::string& value) {
+    const size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) != 0 || equals == std::string::npos) return false;
+    value = arg.substr(equals + 1);
+    arg.resize(equals);
+    return true;
+}
+
 // A whole file in a library block (free it with SVX_mem_free_lock), or
 // null with the reason.
 struct Image {

@@ -5,6 +5,7 @@
 
 #include "digital/driver.h"
 #include "midi/mididrv.h"
+#include "services/quick.h"
 #include "services/stream.h"
 #include "ops.h"
 #include "state.h"
@@ -72,7 +73,9 @@ void SVX_shutdown() {
     lib.started.store(false);
     {
         LibraryLock lock;
-        // Streams hold sample handles: they go before the drivers.
+        // Quick handles and streams hold sample handles: they go before
+        // the drivers.
+        services::forget_quick();
         services::close_all_streams();
         // Drivers of later families close here, before the timers go.
         digital::close_all_drivers();

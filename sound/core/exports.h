@@ -449,6 +449,38 @@
     X(traced, uintptr_t, SVX_stream_user_data, (HSTREAM stream, uint32_t index),             \
       (stream, index), "0x%lX,%lu", SVX_RESULT_LU)
 
+#define SVX_QUICK_EXPORTS(X)                                                                  \
+    X(traced, int32_t, SVX_quick_startup,                                                    \
+      (int32_t use_digital, int32_t use_midi, int32_t rate, int32_t bits, int32_t channels),  \
+      (use_digital, use_midi, rate, bits, channels), "%ld,%ld,%ld,%ld,%ld", SVX_RESULT_D)    \
+    X(traced, void, SVX_quick_shutdown, (void), (), "", SVX_NO_RESULT)                       \
+    X(traced, void, SVX_quick_handles,                                                       \
+      (HDIGDRIVER * digital, HMDIDRIVER * midi, HDLSDEVICE * dls), (digital, midi, dls),     \
+      "0x%lX,0x%lX,0x%lX", SVX_NO_RESULT)                                                    \
+    X(traced, HQUICK, SVX_quick_load, (const char* filename), (filename), "%s", SVX_RESULT_X) \
+    X(traced, HQUICK, SVX_quick_load_mem, (const void* image, uint32_t size), (image, size), \
+      "0x%lX,%lu", SVX_RESULT_X)                                                             \
+    X(traced, HQUICK, SVX_quick_copy, (HQUICK handle), (handle), "0x%lX", SVX_RESULT_X)      \
+    X(traced, void, SVX_quick_unload, (HQUICK handle), (handle), "0x%lX", SVX_NO_RESULT)     \
+    X(traced, int32_t, SVX_quick_play, (HQUICK handle, int32_t loop_count),                  \
+      (handle, loop_count), "0x%lX,%ld", SVX_RESULT_D)                                       \
+    X(traced, void, SVX_quick_halt, (HQUICK handle), (handle), "0x%lX", SVX_NO_RESULT)       \
+    X(traced, int32_t, SVX_quick_status, (HQUICK handle), (handle), "0x%lX", SVX_RESULT_D)   \
+    X(traced, HQUICK, SVX_quick_load_and_play,                                               \
+      (const char* filename, int32_t loop_count, int32_t wait), (filename, loop_count, wait), \
+      "%s,%ld,%ld", SVX_RESULT_X)                                                            \
+    X(traced, void, SVX_quick_set_speed, (HQUICK handle, int32_t speed), (handle, speed),    \
+      "0x%lX,%ld", SVX_NO_RESULT)                                                            \
+    X(traced, void, SVX_quick_set_volume, (HQUICK handle, int32_t volume, int32_t extra),    \
+      (handle, volume, extra), "0x%lX,%ld,%ld", SVX_NO_RESULT)                               \
+    X(traced, void, SVX_quick_set_ms_position, (HQUICK handle, int32_t milliseconds),        \
+      (handle, milliseconds), "0x%lX,%ld", SVX_NO_RESULT)                                    \
+    X(traced, int32_t, SVX_quick_ms_position, (HQUICK handle), (handle), "0x%lX",            \
+      SVX_RESULT_D)                                                                          \
+    X(traced, int32_t, SVX_quick_ms_length, (HQUICK handle), (handle), "0x%lX",              \
+      SVX_RESULT_D)                                                                          \
+    X(traced, int32_t, SVX_quick_type, (HQUICK handle), (handle), "0x%lX", SVX_RESULT_D)
+
 #define SVX_ALL_EXPORTS(X)  \
     SVX_CORE_EXPORTS(X)     \
     SVX_TIMER_EXPORTS(X)    \
@@ -462,4 +494,5 @@
     SVX_DLS_EXPORTS(X)        \
     SVX_DLS_ENGINE_EXPORTS(X) \
     SVX_REDBOOK_EXPORTS(X)    \
-    SVX_STREAM_EXPORTS(X)
+    SVX_STREAM_EXPORTS(X)     \
+    SVX_QUICK_EXPORTS(X)

@@ -451,6 +451,53 @@ typedef struct SVX_WAVE_SYNTHESIZER* HWAVESYNTH;
 SVXAPI HWAVESYNTH SVX_create_wave_synthesizer(HDIGDRIVER digital, HMDIDRIVER midi,
                                               const void* library, int32_t voices);
 SVXAPI void SVX_destroy_wave_synthesizer(HWAVESYNTH synth);
+/* ---- Quick interface ---- */
+/* One start-up opens the drivers; any file the library plays (WAV, VOC,
+ * Standard MIDI, XMIDI with or without its DLS collection) is loaded,
+ * played and adjusted through one handle, the address of a library
+ * record; opaque. */
+typedef struct SVX_QUICK* HQUICK;
+/* Status of a quick handle. */
+#define SVX_QUICK_DONE 1
+#define SVX_QUICK_LOADED 2
+#define SVX_QUICK_PLAYING 3
+/* Type of a quick handle. */
+#define SVX_QUICK_XMIDI 1
+#define SVX_QUICK_DIGITAL 2
+#define SVX_QUICK_XMIDI_DLS 3
+/* use_digital: 0 none, 1 DirectSound when it is not emulated, else
+ * waveOut, 2 waveOut. use_midi: 0 none, 1 the MIDI mapper, 2 the mapper
+ * and the DLS synthesizer, 3 the DLS synthesizer alone. Zero rate, bits
+ * or channels: 22050, 8, 1. 1 when started, 0 otherwise. */
+SVXAPI int32_t SVX_quick_startup(int32_t use_digital, int32_t use_midi, int32_t rate,
+                                 int32_t bits, int32_t channels);
+SVXAPI void SVX_quick_shutdown(void);
+/* Null outputs are skipped. */
+SVXAPI void SVX_quick_handles(HDIGDRIVER* digital, HMDIDRIVER* midi, HDLSDEVICE* dls);
+SVXAPI HQUICK SVX_quick_load(const char* filename);
+/* The image stays the caller's and must outlive the handle. */
+SVXAPI HQUICK SVX_quick_load_mem(const void* image, uint32_t size);
+/* A second handle on the same image, freed with the last of them. */
+SVXAPI HQUICK SVX_quick_copy(HQUICK handle);
+SVXAPI void SVX_quick_unload(HQUICK handle);
+/* Loop count: 1 once, 0 for ever, N passes. */
+SVXAPI int32_t SVX_quick_play(HQUICK handle, int32_t loop_count);
+SVXAPI void SVX_quick_halt(HQUICK handle);
+SVXAPI int32_t SVX_quick_status(HQUICK handle);
+/* With `wait`, returns once the file has been heard (never for loop count
+ * 0), or at the latest a few seconds after its length. */
+SVXAPI HQUICK SVX_quick_load_and_play(const char* filename, int32_t loop_count, int32_t wait);
+/* Tempo percent (XMIDI) or playback rate in Hz (digital); -1 leaves it. */
+SVXAPI void SVX_quick_set_speed(HQUICK handle, int32_t speed);
+/* `extra`: the volume ramp in ms (XMIDI) or the pan (digital); -1 leaves it. */
+SVXAPI void SVX_quick_set_volume(HQUICK handle, int32_t volume, int32_t extra);
+/* While playing: moves there; otherwise the next play starts there. */
+SVXAPI void SVX_quick_set_ms_position(HQUICK handle, int32_t milliseconds);
+SVXAPI int32_t SVX_quick_ms_position(HQUICK handle);
+/* The file's length, playing or not. */
+SVXAPI int32_t SVX_quick_ms_length(HQUICK handle);
+SVXAPI int32_t SVX_quick_type(HQUICK handle);
+
 /* ---- Red Book CD audio ---- */
 /* Positions and lengths in milliseconds. The handle is the address of a
  * library record; opaque. */

@@ -141,6 +141,14 @@ inline Bytes branching_tune() {
     return xmidi_form(e, {{0, top}});
 }
 
+// An XMIDI file: its "FORM XDIR" header and the "CAT " holding the form.
+inline Bytes xmidi_file(const Bytes& form) {
+    Bytes b = container("FORM", "XDIR", {chunk("INFO", {1, 0})});
+    const Bytes cat = container("CAT ", "XMID", {form});
+    b.insert(b.end(), cat.begin(), cat.end());
+    return b;
+}
+
 // ---- what the device received ----
 
 struct SmfEvent {

@@ -14,6 +14,7 @@ using testing_support::Bytes;
 using testing_support::chunk;
 using testing_support::container;
 using testing_support::Events;
+using testing_support::xmidi_file;
 using testing_support::xmidi_form;
 
 class FileServices : public testing_support::SoundLibrary {
@@ -57,9 +58,6 @@ Bytes wav(uint16_t tag) {
     return rlist("RIFF", "WAVE", {rchunk("fmt ", fmt), rchunk("data", Bytes(16, 0x80))});
 }
 
-Bytes xmidi_file(const Bytes& form) {
-    return cat({container("FORM", "XDIR", {chunk("INFO", {1, 0})}), container("CAT ", "XMID", {form})});
-}
 Bytes small_xmidi() { return xmidi_file(xmidi_form(Events().program(0, 3).note(0, 60, 100, 10).wait(10).end())); }
 Bytes with_xdls(const Bytes& xmidi, const Bytes& riff) {
     Bytes out = xmidi;

@@ -17,39 +17,25 @@
 #include <thread>
 #include <vector>
 
+#include "tool_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using testing_support::quoted;
+using testing_support::slurp;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
+struct Outcome : testing_support::Outcome {
     double seconds = 0;
 };
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
-
-// Runs svxplay with `args` and the environment `env` ("A=b C=d"); a hard
-// limit keeps a hung player from hanging the test.
+// Runs svxplay with `args` and the environment `env` ("A=b C=d").
 Outcome svxplay(const fs::path& dir, const std::string& env, const std::string& args) {
-    static std::atomic<int> counter{0};
-    const std::string id = std::to_string(counter++);
-    const fs::path out = dir / ("out" + id), err = dir / ("err" + id);
-    const std::string command = "env " + env + " timeout -s KILL 60 " + quoted(SVXPLAY) + " " +
-                                args + " >" + quoted(out) + " 2>" + quoted(err);
     Outcome run;
     const auto start = Clock::now();
-    const int raw = std::system(command.c_str());
+    static_cast<testing_support::Outcome&>(run) = testing_support::run_tool(dir, SVXPLAY, args, env);
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = slurp(out);
-    run.err = slurp(err);
     return run;
 }
 
@@ -194,7 +180,7 @@ TEST_F(Svxplay, BadFilesAndSettingsGiveAReasonAndAStatus) {
         {"empty file", null, quoted(empty.string()), 1, "is empty"},
         {"header without data", null, quoted(header_only.string()), 1, "holds no sound data"},
         {"24-bit data", null, quoted(deep.string()), 1, "Unsupported wave file format."},
-        {"not a sound file", null, quoted(text.string()), 1, "not a WAV or VOC file"},
+        {"not a sound file", null, quoted(text.string()), 1, "Unknown file type."},
         {"no file", null, "", 2, "no file given"},
         {"two files", null, quoted(good.string()) + " " + quoted(good.string()), 2, "one file"},
         {"unknown option", null, "--loud " + quoted(good.string()), 2, "unknown option --loud"},
@@ -253,6 +239,70 @@ TEST_F(Svxplay, VolumeAndLoopsAreHeard) {
     }
     EXPECT_NEAR(double(sounding), 3.0 * double(want.size()), 0.02 * double(want.size()));
     EXPECT_NEAR(double(peak_got) / peak_want, 64.0 / 127.0, 0.02);
+}
+
+// A format 0 Standard MIDI File: key 60 for half a second.
+void write_one_note_midi(const fs::path& path) {
+    const unsigned char bytes[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
+                                   'M', 'T', 'r', 'k', 0, 0, 0, 15,
+                                   0x00, 0xC0, 0x00, 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 64,
+                                   0x00, 0xFF, 0x2F, 0x00};
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+TEST_F(Svxplay, AMidiFileIsPlayedOnTheMidiDevice) {
+    const fs::path song = dir_ / "song.mid", capture = dir_ / "heard.mid";
+    write_one_note_midi(song);
+    Outcome run = svxplay(dir_, "WIN32_AUDIO=null WIN32_MIDI=smf:" + capture.string(),
+                          "--no-progress " + quoted(song.string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Standard MIDI"), std::string::npos) << run.out;
+    const std::string heard = slurp(capture);
+    const std::string note_on = {char(0x90), char(60)};
+    EXPECT_NE(heard.find(note_on), std::string::npos) << "the note reached the device";
+    EXPECT_LT(run.seconds, 5.0);
+}
+
+TEST_F(Svxplay, ItStartsAtTheStartPositionAndShowsProgress) {
+    const fs::path tone = make("tone.wav", "-r 44100 -c 2 -b 16", "synth 2 sine 440");
+    const fs::path capture = dir_ / "start.wav";
+    Outcome run = svxplay(dir_, "WIN32_AUDIO=wav:" + capture.string(),
+                          "--start 1500 --progress " + quoted(tone.string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<int16_t> want = samples(tone), got = samples(capture);
+    size_t sounding = 0;
+    for (int16_t s : got) sounding += s != 0;
+    // The last half second, and exactly the file's frames from there.
+    EXPECT_NEAR(double(sounding), double(want.size()) / 4, 0.02 * double(want.size()));
+    size_t first = 0;
+    while (first < got.size() && got[first] == 0) ++first;
+    const size_t from = want.size() * 3 / 4;
+    ASSERT_LT(first, got.size());
+    // The first sounding value may be one past a zero crossing.
+    size_t offset = 0;
+    while (offset < 8 && got[first] != want[from + offset]) ++offset;
+    EXPECT_TRUE(std::equal(want.begin() + long(from + offset), want.end(), got.begin() + long(first)));
+    EXPECT_NE(run.err.find("0:02.0 / 0:02.0"), std::string::npos) << run.err;
+}
+
+TEST_F(Svxplay, CtrlCStopsItWithTheDeviceClosed) {
+    const fs::path tone = make("tone.wav", "-r 22050 -c 1 -b 16", "synth 1 sine 440");
+    const fs::path capture = dir_ / "stopped.wav";
+    // Looping for ever; the interrupt comes a second later.
+    const std::string script = "WIN32_AUDIO=wav:" + capture.string() + " " + SVXPLAY +
+                               " --loops 0 " + tone.string() + " & p=$!; sleep 1; kill -INT $p; wait $p";
+    const testing_support::Outcome run = testing_support::run_tool(dir_, "sh", "-c " + quoted(script));
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("stopped"), std::string::npos) << run.err;
+    // A finished capture: its RIFF and data sizes agree with the file.
+    const std::string wav = slurp(capture);
+    ASSERT_GT(wav.size(), 44u);
+    auto at = [&](size_t i) {
+        return uint32_t(uint8_t(wav[i]) | uint8_t(wav[i + 1]) << 8 | uint8_t(wav[i + 2]) << 16 |
+                        uint8_t(wav[i + 3]) << 24);
+    };
+    EXPECT_EQ(at(4), wav.size() - 8);
+    EXPECT_GT(samples(capture).size(), 22050u / 2) << "about a second was heard";
 }
 
 }  // namespace
