@@ -201,15 +201,19 @@ std::string clock_text(int32_t ms) {
     return text;
 }
 
-// Takes messages for `ms` (the waveOut writer is a timer of this thread);
-// false when the player must stop.
+// Takes messages for `ms` (the waveOut writer is a timer of this thread,
+// every 50 ms); false when the player must stop. It looks as often as
+// that timer fires and no more: each wake-up of a player costs CPU.
+constexpr uint32_t kPumpStepMs = 50;
 bool pump(uint32_t ms) {
-    for (uint32_t waited = 0;; waited += 10) {
+    for (uint32_t waited = 0;;) {
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
         if (interrupted.load()) return false;
         if (waited >= ms) return true;
-        Sleep(10);
+        const uint32_t step = std::min(kPumpStepMs, ms - waited);
+        Sleep(step);
+        waited += step;
     }
 }
 
@@ -280,7 +284,7 @@ int play(const Options& options, void* image, uint32_t size) {
     int32_t last_position = -1;
     int status = 0;
     while (SVX_quick_status(quick) == SVX_QUICK_PLAYING) {
-        if (!pump(20)) {
+        if (!pump(kPumpStepMs)) {
             status = kInterrupted;
             break;
         }

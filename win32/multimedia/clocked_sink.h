@@ -50,12 +50,14 @@ private:
         std::vector<uint8_t> frames;
     };
     // Periods the device holds, the one playing included: how far ahead of
-    // what is heard it takes data.
-    static constexpr size_t kDepth = 2;
+    // what is heard it takes data. As much as the ALSA device is given
+    // (40 ms), so that the thread feeding it may wake as late on a busy
+    // machine without a gap.
+    static constexpr size_t kDepth = 4;
     // Periods a write to an idle device takes to be heard: its latency,
     // which callers measure with a tiny write and plan with. It is more
     // than the device reads ahead, as on a card that primes its buffer.
-    static constexpr size_t kLatency = 3;
+    static constexpr size_t kLatency = 5;
 
     void advance(Clock::time_point now);
     // Why a blocking call must return now, if it must.
