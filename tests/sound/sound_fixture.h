@@ -9,8 +9,20 @@
 
 #include "scratch_dir.h"
 #include "sonvex.h"
+#include "win32/kernel.h"
 
 namespace testing_support {
+
+// Polls `done` until it holds, for at most `limit_ms` of the library's clock.
+template <typename Done>
+bool wait_for(Done done, uint32_t limit_ms = 20000) {
+    const uint32_t start = SVX_ms_count();
+    while (!done()) {
+        if (SVX_ms_count() - start > limit_ms) return false;
+        Sleep(2);
+    }
+    return true;
+}
 
 class SoundLibrary : public ::testing::Test {
 protected:

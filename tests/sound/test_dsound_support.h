@@ -70,15 +70,7 @@ inline Bytes bytes_of(const std::vector<int16_t>& values) {
     return b;
 }
 
-template <typename Done>
-bool wait_for(Done done, uint32_t limit_ms = 20000) {
-    const uint32_t start = SVX_ms_count();
-    while (!done()) {
-        if (SVX_ms_count() - start > limit_ms) return false;
-        Sleep(2);
-    }
-    return true;
-}
+using testing_support::wait_for;
 
 // The library on DirectSound (preference 15 = 0, its default), audio on
 // the device named by `audio` (null unless a test captures).

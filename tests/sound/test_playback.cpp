@@ -18,17 +18,7 @@ using testing_support::Bytes;
 using testing_support::get16;
 using testing_support::put16;
 
-constexpr uint32_t kWaitMs = 20000;
-
-template <typename Done>
-bool wait_for(Done done) {
-    const uint32_t start = SVX_ms_count();
-    while (!done()) {
-        if (SVX_ms_count() - start > kWaitMs) return false;
-        Sleep(5);
-    }
-    return true;
-}
+using testing_support::wait_for;
 
 int32_t from_unsigned8(uint8_t b) { return (int32_t(b) - 128) * 256; }
 

@@ -60,15 +60,7 @@ Bytes looped_collection() {
     return fx::build(c);
 }
 
-template <typename Done>
-bool wait_for(Done done, uint32_t limit = 20000) {
-    const uint32_t start = SVX_ms_count();
-    while (!done()) {
-        if (SVX_ms_count() - start > limit) return false;
-        Sleep(5);
-    }
-    return true;
-}
+using testing_support::wait_for;
 
 class Quick : public testing_support::SoundLibrary {
 protected:

@@ -29,17 +29,7 @@ using testing_support::put16;
 using testing_support::put32;
 using testing_support::put_text;
 
-constexpr uint32_t kWaitMs = 20000;
-
-template <typename Done>
-bool wait_for(Done done, uint32_t limit = kWaitMs) {
-    const uint32_t start = SVX_ms_count();
-    while (!done()) {
-        if (SVX_ms_count() - start > limit) return false;
-        Sleep(5);
-    }
-    return true;
-}
+using testing_support::wait_for;
 
 // What a WAV file made here holds.
 struct Sound {

@@ -16,6 +16,7 @@
 namespace {
 
 using testing_support::Bytes;
+using testing_support::wait_for;
 using svx::wavesynth::kFrequency;
 using svx::wavesynth::voice_rate;
 
@@ -111,14 +112,6 @@ protected:
             if ((e.bytes[0] & 0xE0) == 0x80) out.push_back(e.bytes);  // note-ons and -offs
         // The device's own reset at close sends no notes.
         return out;
-    }
-    template <typename Done>
-    bool wait_for(Done done) {
-        for (int i = 0; i < 1000; ++i) {
-            if (done()) return true;
-            Sleep(5);
-        }
-        return false;
     }
 
     std::filesystem::path midi_capture_;
