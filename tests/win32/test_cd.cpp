@@ -156,6 +156,14 @@ void make_cue_disc(Disc& disc, const std::string& sheet_name = "disc.cue") {
 class CdTest : public ::testing::Test {
 protected:
     void use(const Disc& disc) { cd_.emplace("WIN32_CD", "virtual:" + disc.dir.str()); }
+    // A disc of WAV files at 44.1 kHz in the drive, opened with times in
+    // milliseconds.
+    void open_wav_disc(Disc& disc, MCIDEVICEID& id) {
+        make_wav_disc(disc, 44100);
+        use(disc);
+        ASSERT_EQ(open_cd(id), 0u);
+        ASSERT_EQ(set_format(id, MCI_FORMAT_MILLISECONDS), 0u);
+    }
     // The line's volume is the process's: each test starts at full.
     void SetUp() override { win32::mm::set_virtual_volume(0xFFFF, 0xFFFF); }
 
@@ -281,11 +289,8 @@ TEST_F(CdTest, ADiscJoinsAnOutputOfAnotherRate) {
 
 TEST_F(CdTest, PositionRunsWithWhatIsHeardAndHoldsWhilePaused) {
     Disc disc;
-    make_wav_disc(disc, 44100);
-    use(disc);
     MCIDEVICEID id = 0;
-    ASSERT_EQ(open_cd(id), 0u);
-    ASSERT_EQ(set_format(id, MCI_FORMAT_MILLISECONDS), 0u);
+    ASSERT_NO_FATAL_FAILURE(open_wav_disc(disc, id));
     const DWORD start = DWORD(status(id, MCI_STATUS_POSITION, 1));
     const DWORD end = DWORD(status(id, MCI_STATUS_LENGTH)) + start;
     const auto began = std::chrono::steady_clock::now();
@@ -320,11 +325,8 @@ TEST_F(CdTest, PositionRunsWithWhatIsHeardAndHoldsWhilePaused) {
 
 TEST_F(CdTest, AnOpenDoorStopsPlayAndHidesTheDisc) {
     Disc disc;
-    make_wav_disc(disc, 44100);
-    use(disc);
     MCIDEVICEID id = 0;
-    ASSERT_EQ(open_cd(id), 0u);
-    ASSERT_EQ(set_format(id, MCI_FORMAT_MILLISECONDS), 0u);
+    ASSERT_NO_FATAL_FAILURE(open_wav_disc(disc, id));
     ASSERT_EQ(play(id, 2000, 2500), 0u);
     ASSERT_EQ(door(id, true), 0u);
     EXPECT_EQ(status(id, MCI_STATUS_MODE), DWORD_PTR(MCI_MODE_OPEN));
@@ -346,11 +348,8 @@ TEST_F(CdTest, AnOpenDoorStopsPlayAndHidesTheDisc) {
 
 TEST_F(CdTest, PlayOutsideTheDiscIsRefused) {
     Disc disc;
-    make_wav_disc(disc, 44100);
-    use(disc);
     MCIDEVICEID id = 0;
-    ASSERT_EQ(open_cd(id), 0u);
-    ASSERT_EQ(set_format(id, MCI_FORMAT_MILLISECONDS), 0u);
+    ASSERT_NO_FATAL_FAILURE(open_wav_disc(disc, id));
     const DWORD end = DWORD(status(id, MCI_STATUS_LENGTH)) + 2000;
     EXPECT_EQ(play(id, 0, 2500), DWORD(MCIERR_OUTOFRANGE));          // in the lead-in
     EXPECT_EQ(play(id, 2000, end + 100), DWORD(MCIERR_OUTOFRANGE));  // past the end
